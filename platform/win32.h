@@ -30,3 +30,5 @@
 #include "platform/posix/locale.h"
 #include "platform/posix/netapi.h"
 #endif
+
+#include "platform/NvLayoutChecks.h"
