@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
+#include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
 #include <olectl.h>
