@@ -138,6 +138,8 @@ HRESULT ProgIDFromCLSIDOnHost(std::u16string_view host, REFCLSID clsid, LPOLESTR
 
 // The registry folders in use: the installed one and the user's (both may be missing on disk).
 std::string InstalledRegistryFolder();
+// The folder holding libnvplatform.so; relative module paths of InprocServer32 resolve there.
+std::string PlatformLibraryFolder();
 std::string UserConfigFolder();
 
 }  // namespace nvplatform
