@@ -117,6 +117,9 @@ NV_OPC_GUID(CATID_XMLDAServer10, 0x3098EDA4, 0xA006, 0x48B2, 0xA2, 0x7F, 0x24, 0
 // dwValueOffset counts from the start of the OPCGROUPHEADER. Value records embed a raw VARIANT (and
 // for arrays a SAFEARRAY descriptor) whose size is the writer's, 16 or 24 bytes; records are packed
 // back to back, so a VARIANT in the stream may be unaligned and must be copied out before use.
+// Servers disagree on two points: what hrStatus holds (always S_OK, S_FALSE for any non-good
+// quality, or the first error), so it is informational only and item qualities decide; and how a
+// BSTR array record is laid out (with or without the table of string pointers before the strings).
 typedef struct tagOPCGROUPHEADER {
     DWORD dwSize;
     DWORD dwItemCount;
