@@ -64,7 +64,8 @@ protected:
     // call it.
     virtual void Notification(TComponent* component, TOperation operation);
     // Tells linked components and the owner that this one is going away, while the derived parts
-    // still exist. Runs once; the base destructor calls it if nobody did.
+    // still exist. Calling it again only reaches what was linked since; the base destructor
+    // calls it too.
     void NotifyDestroying();
 
 private:
@@ -76,7 +77,6 @@ private:
     std::string name_;
     std::intptr_t tag_ = 0;
     bool destroying_ = false;
-    bool notified_ = false;
 };
 
 }  // namespace nv

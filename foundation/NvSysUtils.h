@@ -192,9 +192,9 @@ enum TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
 // exponent digits (ffGeneral, ffExponent) or decimals (ffFixed, ffNumber, ffCurrency).
 std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits,
                         const TFormatSettings& settings);
-// Blanks around the number are allowed; the regional decimal separator is expected (a "." is
-// accepted too when the separator differs). Raises EConvertError "'<text>' is not a valid
-// floating point value".
+// Blanks around the number are allowed; the decimal separator is the regional one, no thousand
+// separators; "NAN", "INF" and "-INF" read back what FloatToStr writes. Raises EConvertError "'<text>' is not
+// a valid floating point value".
 double StrToFloat(std::string_view text);
 double StrToFloat(std::string_view text, const TFormatSettings& settings);
 double StrToFloatDef(std::string_view text, double fallback);
