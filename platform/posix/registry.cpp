@@ -451,12 +451,17 @@ private:
             }
             if (!more)
                 return true;
-            ++consumed;
-            if (index + consumed >= lines_.size()) {
+            if (index + consumed + 1 >= lines_.size()) {
                 reason = "hex byte list continues past the end of the file";
                 return false;
             }
+            ++consumed;
             chunk = lines_[index + consumed];
+            // regedit never breaks a list onto an empty line; one here means a cut-off file.
+            if (TrimBlank(chunk).empty()) {
+                reason = "hex byte list continues onto an empty line";
+                return false;
+            }
         }
     }
 
@@ -667,7 +672,6 @@ const Key* Descend(const Key* key, LPCWSTR subKey) {
     }
     return key;
 }
-
 
 U16View StripMachinePrefix(U16View name) {
     while (!name.empty() && name.front() == u'\\')
