@@ -10,26 +10,51 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
+#include <comcat.h>
+#include <lm.h>
 #include <objbase.h>
 #include <objidl.h>
-#include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
 #include <olectl.h>
-#include <lm.h>
+#include <windows.h>
 #include <winver.h>
+
+// The few names the stand-in adds, so that code written against it builds here unchanged.
+// A GUID declared with DEFINE_GUID is an inline variable on both systems: every use is a
+// definition and no translation unit needs INITGUID. (The SDK headers above keep their own
+// declarations; this applies to what is declared after them.)
+#undef DEFINE_GUID
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+    inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#ifndef DECLSPEC_EXPORT
+#define DECLSPEC_EXPORT __declspec(dllexport)
+#endif
+#ifdef __MINGW32__
+// __uuidof(type) through MinGW's template, from an IID declared elsewhere.
+#define NV_DECLARE_UUID(type, iid)               \
+    extern "C++" {                               \
+    template <>                                  \
+    inline const GUID& __mingw_uuidof<type>() {  \
+        return iid;                              \
+    }                                            \
+    template <>                                  \
+    inline const GUID& __mingw_uuidof<type*>() { \
+        return __mingw_uuidof<type>();           \
+    }                                            \
+    }
+#endif
 #else
-#include "platform/posix/wintypes.h"
-#include "platform/posix/winerror.h"
-#include "platform/posix/unknwn.h"
 #include "platform/posix/com.h"
-#include "platform/posix/objidl.h"
-#include "platform/posix/oleauto.h"
-#include "platform/posix/registry.h"
 #include "platform/posix/kernel.h"
 #include "platform/posix/locale.h"
 #include "platform/posix/netapi.h"
+#include "platform/posix/objidl.h"
+#include "platform/posix/oleauto.h"
+#include "platform/posix/registry.h"
+#include "platform/posix/unknwn.h"
+#include "platform/posix/winerror.h"
+#include "platform/posix/wintypes.h"
 #endif
 
 #include "platform/NvLayoutChecks.h"
