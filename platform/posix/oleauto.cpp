@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/posix/unknwn.h"
+#include "platform/posix/variant_internal.h"
 
 namespace {
 
@@ -43,21 +44,6 @@ UINT Wcslen(const OLECHAR* s) {
     return n;
 }
 
-// The types a VARIANT may legally hold, with or without VT_BYREF / VT_ARRAY.
-HRESULT ValidateType(VARTYPE vt) {
-    const VARTYPE extra = vt & 0xF000;
-    const VARTYPE base = vt & VT_TYPEMASK;
-    if (extra & (VT_VECTOR | VT_RESERVED))
-        return DISP_E_BADVARTYPE;
-    if (base < VT_VOID || base == VT_RECORD) {
-        if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
-            return DISP_E_BADVARTYPE;
-        if (base != 15)
-            return S_OK;
-    }
-    return DISP_E_BADVARTYPE;
-}
-
 size_t ByRefDataSize(VARTYPE base) {
     switch (base) {
         case VT_I1:
@@ -86,6 +72,27 @@ size_t ByRefDataSize(VARTYPE base) {
 }
 
 }  // namespace
+
+namespace nv::oleaut {
+
+// The types a VARIANT may legally hold, with or without VT_BYREF / VT_ARRAY.
+HRESULT ValidateVartype(VARTYPE vt) {
+    const VARTYPE extra = vt & 0xF000;
+    const VARTYPE base = vt & VT_TYPEMASK;
+    if (extra & (VT_VECTOR | VT_RESERVED))
+        return DISP_E_BADVARTYPE;
+    if (base < VT_VOID || base == VT_RECORD) {
+        if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
+            return DISP_E_BADVARTYPE;
+        if (base != 15)
+            return S_OK;
+    }
+    return DISP_E_BADVARTYPE;
+}
+
+}  // namespace nv::oleaut
+
+using nv::oleaut::ValidateVartype;
 
 extern "C" {
 
@@ -155,7 +162,7 @@ void VariantInit(VARIANTARG* pvarg) {
 HRESULT VariantClear(VARIANTARG* pvarg) {
     if (pvarg == nullptr)
         return E_INVALIDARG;
-    HRESULT hr = ValidateType(pvarg->vt);
+    HRESULT hr = ValidateVartype(pvarg->vt);
     if (FAILED(hr))
         return hr;
     if (!(pvarg->vt & VT_BYREF)) {
@@ -191,7 +198,7 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     if (pvargDest == nullptr || pvargSrc == nullptr)
         return E_INVALIDARG;
-    HRESULT hr = ValidateType(pvargSrc->vt);
+    HRESULT hr = ValidateVartype(pvargSrc->vt);
     if (FAILED(hr))
         return hr;
     if (pvargDest == pvargSrc)
