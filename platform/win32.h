@@ -3,6 +3,9 @@
 // the Windows x64 binary layout.
 #pragma once
 
+// The order of the includes matters (windows.h first; base types before the rest): keep the
+// formatter from sorting them.
+// clang-format off
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -10,14 +13,14 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <comcat.h>
-#include <lm.h>
+#include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
+#include <comcat.h>
 #include <ocidl.h>
 #include <oleauto.h>
 #include <olectl.h>
-#include <windows.h>
+#include <lm.h>
 #include <winver.h>
 
 // The few names the stand-in adds, so that code written against it builds here unchanged.
@@ -45,16 +48,17 @@
     }
 #endif
 #else
+#include "platform/posix/wintypes.h"
+#include "platform/posix/winerror.h"
+#include "platform/posix/unknwn.h"
 #include "platform/posix/com.h"
-#include "platform/posix/kernel.h"
-#include "platform/posix/locale.h"
-#include "platform/posix/netapi.h"
 #include "platform/posix/objidl.h"
 #include "platform/posix/oleauto.h"
 #include "platform/posix/registry.h"
-#include "platform/posix/unknwn.h"
-#include "platform/posix/winerror.h"
-#include "platform/posix/wintypes.h"
+#include "platform/posix/kernel.h"
+#include "platform/posix/locale.h"
+#include "platform/posix/netapi.h"
 #endif
+// clang-format on
 
 #include "platform/NvLayoutChecks.h"
