@@ -309,8 +309,15 @@ bool Save(const std::string& path, const Profile& profile, DWORD& error) {
     }
     mode_t mode = 0644;
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0)
+    if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
+        // Replacing the file by a rename would get past a read-only file; honour it as Windows
+        // does, whoever runs the program.
+        if ((mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+            error = ERROR_ACCESS_DENIED;
+            return false;
+        }
+    }
 
     std::string tmpl = target + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
