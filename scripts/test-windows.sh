@@ -65,14 +65,18 @@ mkdir -p "$tmp/registry"
 for f in "${reg_files[@]}"; do
   out="$tmp/registry/$(basename "$f")"
   to_windows_reg "$f" >"$out"
-  # A module that is registered but was not built would only show up as a confusing
-  # REGDB_E_CLASSNOTREG or "module not found" deep inside a test.
-  while IFS= read -r module; do
-    if [ ! -f "$module" ]; then
-      echo "error: $f registers $module, which does not exist" >&2
-      exit 1
-    fi
-  done < <(grep -o '"/[^"]*\.dll"' "$f" | tr -d '"' | sort -u)
+  # A shipped module that is registered but was not built would only show up as a confusing
+  # "module not found" deep inside a test. (Test data may register a missing module on purpose.)
+  case "$f" in
+    "$build"/share/*)
+      while IFS= read -r module; do
+        if [ ! -f "$module" ]; then
+          echo "error: $f registers $module, which does not exist" >&2
+          exit 1
+        fi
+      done < <(grep -o '"/[^"]*"' "$f" | tr -d '"' | sort -u)
+      ;;
+  esac
   echo "   register $(basename "$f")"
   wine regedit /S "$(winepath -w "$out")" >/dev/null 2>&1
 done
