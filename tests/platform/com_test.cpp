@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -195,6 +197,41 @@ TEST_F(ComCreation, CreatesOnASimulatedHostWhichTheObjectKnows) {
         EXPECT_EQ(entry.hr, kServerUnavailable);
         EXPECT_EQ(entry.pItf, nullptr);
     }
+}
+
+// "hex(2):" bytes of a text, as regedit writes an expandable string.
+std::string ExpandableHex(const std::string& text) {
+    std::string out = "hex(2):";
+    char byte[8];
+    for (char16_t c : nv::ToWide(text) + u'\0') {
+        std::snprintf(byte, sizeof byte, "%02x,%02x,", c & 0xFF, c >> 8);
+        out += byte;
+    }
+    out.pop_back();
+    return out;
+}
+
+TEST_F(ComCreation, ModulePathsMayBeRelativeToTheLibraryFolderOrUseVariables) {
+    const std::string clsidKey =
+        "[HKEY_CLASSES_ROOT\\CLSID\\{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02}\\InprocServer32]\n";
+    config_.WriteHost("Relative", "r.reg", "REGEDIT4\n" + clsidKey + "@=\"nv_test_module.so\"\n");
+    config_.WriteHost("Expanded", "e.reg",
+                      "Windows Registry Editor Version 5.00\n" + clsidKey +
+                          "@=" + ExpandableHex("%NV_TEST_MODULE_DIR%/nv_test_module.so") + "\n");
+    std::string libDir = nvplatform::PlatformLibraryFolder();
+    ASSERT_FALSE(libDir.empty());
+    ::setenv("NV_TEST_MODULE_DIR", libDir.c_str(), 1);
+    nvplatform::ReloadRegistry();
+    for (const char16_t* host : {u"Relative", u"Expanded"}) {
+        COSERVERINFO server{0, const_cast<LPWSTR>(host), nullptr, 0};
+        MULTI_QI qi{&IID_ITestCounter, nullptr, E_FAIL};
+        ASSERT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, &server, 1, &qi), S_OK)
+            << nv::ToUtf8(host);
+        auto* counter = static_cast<ITestCounter*>(qi.pItf);
+        EXPECT_EQ(CreationHostOf(counter), host);
+        counter->Release();
+    }
+    ::unsetenv("NV_TEST_MODULE_DIR");
 }
 
 TEST_F(ComCreation, NamesOfThisComputerCreateLocally) {
