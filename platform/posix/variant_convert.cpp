@@ -765,7 +765,7 @@ HRESULT CoerceArray(VARIANT& dst, const VARIANT& src, VARTYPE vt) {
 // ---- Helpers for the public Var*From* functions ----------------------------------------------
 
 template <typename T>
-HRESULT IntegerOut(HRESULT hr, Int128 value, T* out) {
+HRESULT IntegerOut(HRESULT hr, const Int128& value, T* out) {
     if (SUCCEEDED(hr))
         *out = static_cast<T>(value);
     return hr;
