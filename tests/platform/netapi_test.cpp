@@ -1,0 +1,166 @@
+// Host enumeration and workstation information over the simulated network of host folders.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/NvWide.h"
+#include "platform/win32.h"
+#include "tests/platform/testmodule/TempConfig.h"
+
+namespace {
+
+using nvtest::TempConfig;
+
+std::u16string LocalName() {
+    WCHAR buf[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    EXPECT_TRUE(GetComputerNameW(buf, &size));
+    return std::u16string(buf, size);
+}
+
+struct Listing {
+    NET_API_STATUS status = 0;
+    DWORD read = 0;
+    DWORD total = 0;
+    std::vector<std::u16string> names;
+    std::vector<DWORD> platforms;
+};
+
+Listing Enum(DWORD type = SV_TYPE_ALL, LPCWSTR domain = nullptr, DWORD prefmaxlen = MAX_PREFERRED_LENGTH,
+             LPCWSTR server = nullptr, DWORD level = 100) {
+    Listing l;
+    LPBYTE buf = nullptr;
+    DWORD resume = 0;
+    l.status = NetServerEnum(server, level, &buf, prefmaxlen, &l.read, &l.total, type, domain, &resume);
+    auto* entries = reinterpret_cast<SERVER_INFO_100*>(buf);
+    for (DWORD i = 0; entries != nullptr && i < l.read; ++i) {
+        l.names.push_back(entries[i].sv100_name);
+        l.platforms.push_back(entries[i].sv100_platform_id);
+    }
+    EXPECT_EQ(NetApiBufferFree(buf), static_cast<NET_API_STATUS>(NERR_Success));
+    return l;
+}
+
+TEST(NetworkHosts, LayoutsAreThoseOfWindowsX64) {
+    EXPECT_EQ(offsetof(SERVER_INFO_100, sv100_name), 8u);
+    EXPECT_EQ(offsetof(WKSTA_INFO_100, wki100_computername), 8u);
+    EXPECT_EQ(offsetof(WKSTA_INFO_100, wki100_langroup), 16u);
+    EXPECT_EQ(offsetof(WKSTA_INFO_100, wki100_ver_major), 24u);
+}
+
+TEST(NetworkHosts, ListsThisComputerAndEveryHostFolderSorted) {
+    TempConfig config;
+    std::filesystem::create_directories(config.Host("zeta-plant"));
+    std::filesystem::create_directories(config.Host("Alpha"));
+    std::filesystem::create_directories(config.Host(".hidden"));
+    TempConfig::Write(config.Root() / "norvane-opc-client" / "hosts", "not-a-folder", "x");
+
+    Listing l = Enum();
+    ASSERT_EQ(l.status, static_cast<NET_API_STATUS>(NERR_Success));
+    std::vector<std::u16string> expected{u"Alpha", u"zeta-plant", LocalName()};
+    auto upper = [](std::u16string s) {
+        for (auto& c : s)
+            if (c >= u'a' && c <= u'z')
+                c = static_cast<char16_t>(c - 32);
+        return s;
+    };
+    std::sort(expected.begin(), expected.end(),
+              [&](const std::u16string& a, const std::u16string& b) { return upper(a) < upper(b); });
+    EXPECT_EQ(l.names, expected);
+    EXPECT_EQ(l.read, 3u);
+    EXPECT_EQ(l.total, 3u);
+    for (DWORD p : l.platforms)
+        EXPECT_EQ(p, static_cast<DWORD>(PLATFORM_ID_NT));
+
+    // The folder is read on every call.
+    std::filesystem::create_directories(config.Host("Beta"));
+    EXPECT_EQ(Enum().total, 4u);
+    std::filesystem::remove_all(config.Host("zeta-plant"));
+    EXPECT_EQ(Enum().total, 3u);
+}
+
+TEST(NetworkHosts, WithoutHostFoldersOnlyThisComputerIsListed) {
+    TempConfig config;
+    Listing l = Enum(SV_TYPE_WORKSTATION | SV_TYPE_SERVER, u"WorkGroup");
+    ASSERT_EQ(l.status, static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(l.names, std::vector<std::u16string>{LocalName()});
+    // A host folder named like this computer does not list it twice.
+    std::filesystem::create_directories(config.Host(nv::ToUtf8(LocalName())));
+    EXPECT_EQ(Enum().total, 1u);
+}
+
+TEST(NetworkHosts, PreferredLengthLimitsTheEntriesAndReportsMoreData) {
+    TempConfig config;
+    for (const char* h : {"h1", "h2", "h3"})
+        std::filesystem::create_directories(config.Host(h));
+    // Room for exactly one entry of a three-character name.
+    DWORD oneEntry = sizeof(SERVER_INFO_100) + 3 * sizeof(WCHAR);
+    Listing l = Enum(SV_TYPE_ALL, nullptr, oneEntry);
+    EXPECT_EQ(l.status, static_cast<NET_API_STATUS>(ERROR_MORE_DATA));
+    EXPECT_EQ(l.read, 1u);
+    EXPECT_EQ(l.total, 4u);
+    EXPECT_EQ(l.names, std::vector<std::u16string>{u"h1"});
+}
+
+TEST(NetworkHosts, FiltersDomainsLevelsAndServers) {
+    TempConfig config;
+    std::filesystem::create_directories(config.Host("Plant"));
+    EXPECT_EQ(Enum(SV_TYPE_ALL, u"OTHERDOMAIN").status,
+              static_cast<NET_API_STATUS>(ERROR_NO_BROWSER_SERVERS_FOUND));
+    EXPECT_EQ(Enum(SV_TYPE_ALL, nullptr, MAX_PREFERRED_LENGTH, nullptr, 101).status,
+              static_cast<NET_API_STATUS>(ERROR_INVALID_LEVEL));
+    EXPECT_EQ(Enum(SV_TYPE_ALL, nullptr, MAX_PREFERRED_LENGTH, u"\\\\NoSuchHost").status,
+              static_cast<NET_API_STATUS>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(Enum(SV_TYPE_ALL, nullptr, MAX_PREFERRED_LENGTH, u"\\\\plant").total, 2u);
+
+    Listing domains = Enum(SV_TYPE_DOMAIN_ENUM);
+    EXPECT_EQ(domains.names, std::vector<std::u16string>{u"WORKGROUP"});
+    Listing sql = Enum(SV_TYPE_SQLSERVER);
+    EXPECT_EQ(sql.status, static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(sql.total, 0u);
+
+    LPBYTE buf = nullptr;
+    DWORD read = 0;
+    EXPECT_EQ(NetServerEnum(nullptr, 100, &buf, MAX_PREFERRED_LENGTH, &read, nullptr, SV_TYPE_ALL, nullptr,
+                            nullptr),
+              static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(NetworkHosts, WorkstationInfoOfThisComputerAndOfAHost) {
+    TempConfig config;
+    std::filesystem::create_directories(config.Host("Plant7"));
+    LPBYTE buf = nullptr;
+    ASSERT_EQ(NetWkstaGetInfo(nullptr, 100, &buf), static_cast<NET_API_STATUS>(NERR_Success));
+    auto* info = reinterpret_cast<WKSTA_INFO_100*>(buf);
+    EXPECT_EQ(std::u16string(info->wki100_computername), LocalName());
+    EXPECT_EQ(std::u16string(info->wki100_langroup), u"WORKGROUP");
+    EXPECT_EQ(info->wki100_platform_id, static_cast<DWORD>(PLATFORM_ID_NT));
+    EXPECT_EQ(NetApiBufferFree(buf), static_cast<NET_API_STATUS>(NERR_Success));
+
+    WCHAR host[] = u"plant7";
+    ASSERT_EQ(NetWkstaGetInfo(host, 100, &buf), static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(std::u16string(reinterpret_cast<WKSTA_INFO_100*>(buf)->wki100_computername), u"Plant7");
+    NetApiBufferFree(buf);
+
+    WCHAR unknown[] = u"Elsewhere";
+    EXPECT_EQ(NetWkstaGetInfo(unknown, 100, &buf), static_cast<NET_API_STATUS>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(buf, nullptr);
+    EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, &buf), static_cast<NET_API_STATUS>(ERROR_INVALID_LEVEL));
+}
+
+TEST(NetworkHosts, BufferFreeRefusesForeignAndFreedPointers) {
+    LPVOID p = nullptr;
+    ASSERT_EQ(NetApiBufferAllocate(32, &p), static_cast<NET_API_STATUS>(NERR_Success));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(NetApiBufferFree(p), static_cast<NET_API_STATUS>(NERR_Success));
+    EXPECT_EQ(NetApiBufferFree(p), static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER));
+    int local = 0;
+    EXPECT_EQ(NetApiBufferFree(&local), static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(NetApiBufferFree(nullptr), static_cast<NET_API_STATUS>(NERR_Success));
+}
+
+}  // namespace
