@@ -47,6 +47,7 @@
     }                                            \
     }
 #endif
+#include "platform/NvMinGW.h"
 #else
 #include "platform/posix/wintypes.h"
 #include "platform/posix/winerror.h"
