@@ -188,25 +188,55 @@ struct DecimalDigits {
     int exponent = 0;
 };
 
-DecimalDigits ToDigits(double value, int precision) {
+// The value with 17 significant digits, enough to tell any two doubles apart; rounding to
+// fewer digits then happens on these decimal digits, half away from zero, so that 3.25 shown
+// with one decimal reads 3.3 (the binary value is exact) while 2.675 (really 2.67499999...)
+// reads 2.67 with two.
+DecimalDigits ExactDigits(double value) {
     DecimalDigits d;
     d.negative = std::signbit(value);
     value = std::fabs(value);
     if (value == 0)
         return d;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*e", precision - 1, value);
-    // buffer: d.ddddde[+-]xx
+    std::snprintf(buffer, sizeof buffer, "%.16e", value);
     std::string text = buffer;
     auto e = text.find('e');
-    std::string mantissa = text.substr(0, e);
-    int exp10 = std::atoi(text.c_str() + e + 1);
-    for (char c : mantissa)
+    for (char c : text.substr(0, e))
         if (c != '.')
             d.digits += c;
+    d.exponent = std::atoi(text.c_str() + e + 1) + 1;
+    return d;
+}
+
+// Keeps `keep` significant digits (0 or more), rounding half up; drops trailing zeros.
+void RoundDigits(DecimalDigits& d, int keep) {
+    if (keep < 0) {
+        d.digits.clear();
+        return;
+    }
+    if (static_cast<std::size_t>(keep) < d.digits.size()) {
+        bool up = d.digits[static_cast<std::size_t>(keep)] >= '5';
+        d.digits.resize(static_cast<std::size_t>(keep));
+        if (up) {
+            int i = keep - 1;
+            while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9')
+                d.digits[static_cast<std::size_t>(i--)] = '0';
+            if (i >= 0) {
+                ++d.digits[static_cast<std::size_t>(i)];
+            } else {
+                d.digits.insert(d.digits.begin(), '1');
+                ++d.exponent;
+            }
+        }
+    }
     while (!d.digits.empty() && d.digits.back() == '0')
         d.digits.pop_back();
-    d.exponent = exp10 + 1;
+}
+
+DecimalDigits ToDigits(double value, int precision) {
+    DecimalDigits d = ExactDigits(value);
+    RoundDigits(d, precision);
     return d;
 }
 
@@ -228,15 +258,27 @@ std::string NonFinite(double value) {
     return value < 0 ? "-INF" : "INF";
 }
 
-// Digits with a decimal point, "ddd.ddd" from printf, turned into the regional form.
+// The value with `decimals` decimals in the regional form; `negative` tells whether a minus
+// sign belongs in front (not for a value that rounds to zero).
 std::string FixedText(double value, int decimals, bool thousands, const TFormatSettings& s, bool& negative) {
-    char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, std::fabs(value));
-    std::string text = buffer;
-    negative = std::signbit(value) && text.find_first_not_of("0.") != std::string::npos;
-    auto dot = text.find('.');
-    std::string integer = text.substr(0, dot);
-    std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+    DecimalDigits d = ExactDigits(value);
+    RoundDigits(d, d.exponent + decimals);
+    negative = d.negative && !d.digits.empty();
+    std::string integer;
+    std::string fraction;
+    if (d.digits.empty()) {
+        integer = "0";
+    } else if (d.exponent <= 0) {
+        integer = "0";
+        fraction = std::string(static_cast<std::size_t>(-d.exponent), '0') + d.digits;
+    } else {
+        integer =
+            d.digits.substr(0, std::min<std::size_t>(d.digits.size(), static_cast<std::size_t>(d.exponent)));
+        integer.append(static_cast<std::size_t>(d.exponent) - integer.size(), '0');
+        if (d.digits.size() > static_cast<std::size_t>(d.exponent))
+            fraction = d.digits.substr(static_cast<std::size_t>(d.exponent));
+    }
+    fraction.resize(static_cast<std::size_t>(decimals), '0');
     if (thousands && !s.ThousandSeparator.empty()) {
         std::string grouped;
         int count = 0;
@@ -309,7 +351,7 @@ std::string FloatToStrF(double value, TFloatFormat format, int precision, int di
                         const TFormatSettings& s) {
     if (!std::isfinite(value))
         return NonFinite(value);
-    precision = std::clamp(precision, 1, 17);
+    precision = std::clamp(precision, 1, 18);
     digits = std::clamp(digits, 0, 18);
     switch (format) {
         case ffGeneral: {

@@ -188,7 +188,8 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value);
 std::string FloatToStr(double value);
 std::string FloatToStr(double value, const TFormatSettings& settings);
 enum TFloatFormat { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
-// `precision`: significant digits (ffGeneral, ffExponent) limited to 1..17. `digits`: minimum
+// `precision`: significant digits (ffGeneral, ffExponent), 1..18; for the fixed forms the most
+// integer digits shown before switching to scientific form. `digits`: minimum
 // exponent digits (ffGeneral, ffExponent) or decimals (ffFixed, ffNumber, ffCurrency).
 std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits,
                         const TFormatSettings& settings);
