@@ -361,6 +361,9 @@ HRESULT EuInfoValue(const ItemDef& item, VARIANT* out) {
 }
 
 bool MatchesPattern(WStringView text, WStringView pattern) {
+    if (pattern.empty()) {
+        return true;
+    }
     auto fold = [](OLECHAR c) -> OLECHAR { return (c >= 'A' && c <= 'Z') ? OLECHAR(c - 'A' + 'a') : c; };
     // Iterative wildcard match with one backtrack point for the last '*'.
     size_t t = 0, p = 0, starP = WString::npos, starT = 0;
