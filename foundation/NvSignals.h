@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/NvComponent.h"
+#include "foundation/NvEvents.h"
 #include "foundation/NvObject.h"
 
 namespace nv {
