@@ -109,19 +109,19 @@ bool KeyExists(HKEY parent, const WideString& path) {
 // ---- GUID text --------------------------------------------------------------------------------
 
 int HexDigit(WCHAR c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
+    if (c >= OLESTR('0') && c <= OLESTR('9'))
+        return c - OLESTR('0');
+    if (c >= OLESTR('a') && c <= OLESTR('f'))
+        return c - OLESTR('a') + 10;
+    if (c >= OLESTR('A') && c <= OLESTR('F'))
+        return c - OLESTR('A') + 10;
     return -1;
 }
 
 // Only the braced registry form counts: key names such as category and class IDs are stored
 // that way, and anything looser would let an arbitrary key name pass for an ID.
 std::optional<GUID> ParseGuid(WideStringView text) {
-    if (text.size() != 38 || text[0] != u'{' || text[37] != u'}')
+    if (text.size() != 38 || text[0] != OLESTR('{') || text[37] != OLESTR('}'))
         return std::nullopt;
     static constexpr int kGroups[] = {8, 4, 4, 4, 12};
     unsigned char bytes[16] = {};
@@ -129,7 +129,7 @@ std::optional<GUID> ParseGuid(WideStringView text) {
     int byte = 0;
     for (int g = 0; g < 5; ++g) {
         if (g > 0) {
-            if (text[pos] != u'-')
+            if (text[pos] != OLESTR('-'))
                 return std::nullopt;
             ++pos;
         }
@@ -162,28 +162,28 @@ WideString GuidText(const GUID& guid) {
     bytes[6] = static_cast<unsigned char>(guid.Data3 >> 8);
     bytes[7] = static_cast<unsigned char>(guid.Data3);
     std::memcpy(bytes + 8, guid.Data4, 8);
-    WideString text = u"{";
+    WideString text = OLESTR("{");
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10)
-            text.push_back(u'-');
+            text.push_back(OLESTR('-'));
         text.push_back(static_cast<WCHAR>(kHex[bytes[i] >> 4]));
         text.push_back(static_cast<WCHAR>(kHex[bytes[i] & 15]));
     }
-    text.push_back(u'}');
+    text.push_back(OLESTR('}'));
     return text;
 }
 
 WideString ClassKey(const CLSID& clsid) {
-    return u"CLSID\\" + GuidText(clsid);
+    return OLESTR("CLSID\\") + GuidText(clsid);
 }
 
 bool Contains(const std::vector<GUID>& list, const GUID& guid) {
     return std::find(list.begin(), list.end(), guid) != list.end();
 }
 
-std::vector<GUID> CategoriesOf(HKEY root, const CLSID& clsid, const char16_t* which) {
+std::vector<GUID> CategoriesOf(HKEY root, const CLSID& clsid, const OLECHAR* which) {
     std::vector<GUID> result;
-    for (const WideString& name : SubkeyNames(root, ClassKey(clsid) + u"\\" + which)) {
+    for (const WideString& name : SubkeyNames(root, ClassKey(clsid) + OLESTR("\\") + which)) {
         if (auto catid = ParseGuid(name))
             result.push_back(*catid);
     }
@@ -210,7 +210,7 @@ struct CategoryFilter {
 bool ClassPasses(HKEY root, const CLSID& clsid, const CategoryFilter& implemented,
                  const CategoryFilter& required) {
     if (!implemented.any) {
-        std::vector<GUID> implementedByClass = CategoriesOf(root, clsid, u"Implemented Categories");
+        std::vector<GUID> implementedByClass = CategoriesOf(root, clsid, OLESTR("Implemented Categories"));
         bool found = std::any_of(implemented.ids.begin(), implemented.ids.end(),
                                  [&](const GUID& id) { return Contains(implementedByClass, id); });
         if (!found)
@@ -218,7 +218,7 @@ bool ClassPasses(HKEY root, const CLSID& clsid, const CategoryFilter& implemente
     }
     // The caller's required list names what it can host; a class that needs anything more is left out.
     if (!required.any) {
-        for (const GUID& need : CategoriesOf(root, clsid, u"Required Categories")) {
+        for (const GUID& need : CategoriesOf(root, clsid, OLESTR("Required Categories"))) {
             if (!Contains(required.ids, need))
                 return false;
         }
@@ -229,7 +229,7 @@ bool ClassPasses(HKEY root, const CLSID& clsid, const CategoryFilter& implemente
 std::optional<CLSID> ClassOfProgID(HKEY root, const WideString& progID) {
     if (progID.empty())
         return std::nullopt;
-    auto text = ReadDefaultString(root, progID + u"\\CLSID");
+    auto text = ReadDefaultString(root, progID + OLESTR("\\CLSID"));
     if (!text)
         return std::nullopt;
     return ParseGuid(*text);
@@ -237,7 +237,7 @@ std::optional<CLSID> ClassOfProgID(HKEY root, const WideString& progID) {
 
 std::vector<CLSID> FindClasses(HKEY root, const CategoryFilter& implemented, const CategoryFilter& required) {
     std::vector<CLSID> found;
-    for (const WideString& name : SubkeyNames(root, u"CLSID")) {
+    for (const WideString& name : SubkeyNames(root, OLESTR("CLSID"))) {
         auto clsid = ParseGuid(name);
         if (!clsid || Contains(found, *clsid))
             continue;
@@ -247,10 +247,10 @@ std::vector<CLSID> FindClasses(HKEY root, const CategoryFilter& implemented, con
     // DA 1.0 servers older than component categories mark themselves only with an OPC subkey
     // under their ProgID. A name that does not lead to a valid CLSID adds nothing.
     if (!implemented.any && Contains(implemented.ids, CATID_OPCDAServer10)) {
-        for (const WideString& name : SubkeyNames(root, u"")) {
-            if (name.empty() || name[0] == u'.')
+        for (const WideString& name : SubkeyNames(root, OLESTR(""))) {
+            if (name.empty() || name[0] == OLESTR('.'))
                 continue;
-            if (!KeyExists(root, name + u"\\OPC"))
+            if (!KeyExists(root, name + OLESTR("\\OPC")))
                 continue;
             auto clsid = ClassOfProgID(root, name);
             if (!clsid || Contains(found, *clsid))
@@ -464,12 +464,12 @@ private:
         auto userType = ReadDefaultString(root_, classKey);
         if (!userType)
             return REGDB_E_READREGDB;
-        auto progID = ReadDefaultString(root_, classKey + u"\\ProgID");
+        auto progID = ReadDefaultString(root_, classKey + OLESTR("\\ProgID"));
         if (!progID || progID->empty())
             return REGDB_E_CLASSNOTREG;
         WideString versionIndependent;
         if (ppszVerIndProgID != nullptr) {
-            auto text = ReadDefaultString(root_, classKey + u"\\VersionIndependentProgID");
+            auto text = ReadDefaultString(root_, classKey + OLESTR("\\VersionIndependentProgID"));
             versionIndependent = text && !text->empty() ? *text : *progID;
         }
 
@@ -512,7 +512,7 @@ HRESULT OpenHostRegistry(HKEY* root, bool* owns) {
         *owns = false;
         return S_OK;
     }
-    WideString machine = u"\\\\";
+    WideString machine = OLESTR("\\\\");
     machine += host;
     HKEY key = nullptr;
     LONG rc = RegConnectRegistryW(machine.c_str(), HKEY_CLASSES_ROOT, &key);

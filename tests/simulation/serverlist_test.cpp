@@ -15,6 +15,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 #include "opc/include/opcda.h"
 #include "opc/include/opcenum.h"
 #include "platform/NvWide.h"
@@ -84,7 +88,7 @@ protected:
         auto module = DefaultValue("CLSID\\" + Text(CLSID_OPCServerList) + "\\InprocServer32");
         ASSERT_TRUE(module.has_value()) << "the build's norvane-opcsim.reg does not register the service";
         modulePath_ = *module;
-
+#ifndef _WIN32
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             oldConfig_ = old;
         char pattern[] = "/tmp/nv-serverlist-XXXXXX";
@@ -96,9 +100,11 @@ protected:
                   ClassEntry("Bare.Server.1", kBoiler, "Bare server", {CATID_OPCDAServer20}));
         setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
         nvplatform::ReloadRegistry();
+#endif
     }
 
     void TearDown() override {
+#ifndef _WIN32
         if (oldConfig_) {
             setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
         } else {
@@ -107,6 +113,7 @@ protected:
         nvplatform::ReloadRegistry();
         if (!config_.empty())
             fs::remove_all(config_);
+#endif
         CoUninitialize();
     }
 
@@ -221,7 +228,9 @@ TEST_F(ServerListTest, ShippedRegistrationIsComplete) {
         ASSERT_TRUE(path.has_value());
         EXPECT_TRUE(fs::path(*path).is_absolute()) << *path;
         EXPECT_TRUE(fs::exists(*path)) << *path;
+#ifndef _WIN32  // a Windows test prefix rewrites the paths for its own drive letters
         EXPECT_EQ(path->rfind(NV_BUILD_DIR, 0), 0u) << "the build tree must register the build's module";
+#endif
 
         HKEY inproc = nullptr;
         ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, nv::ToWide(key + "\\InprocServer32").c_str(), 0, KEY_READ,
@@ -378,6 +387,10 @@ TEST_F(ServerListTest, SharedEnumeratorHandsOutEachClassOnce) {
     e->Release();
 }
 
+// Simulated hosts and the command-line program run on the stand-in only; a Windows test prefix
+// has no hosts of its own.
+#ifndef _WIN32
+
 // ---- A simulated host's own service -----------------------------------------------------------
 
 TEST_F(ServerListTest, HostServiceServesItsOwnRegistry) {
@@ -519,5 +532,7 @@ TEST_F(ServerListTest, ListerPrintsOneLinePerServer) {
     EXPECT_NE(missing.output.find("0x800706BA"), std::string::npos) << missing.output;
     EXPECT_NE(missing.output.find("no-such-host-here"), std::string::npos) << missing.output;
 }
+
+#endif  // _WIN32
 
 }  // namespace
