@@ -63,14 +63,21 @@ struct Registration {
     CLSID clsid;
     IUnknown* object;
 };
-std::mutex g_registrationMutex;
-std::map<DWORD, Registration> g_registrations;
-DWORD g_nextCookie = 1;
+// Never destroyed, like the module table below: objects may be released while the process exits.
+struct RegistrationTable {
+    std::mutex mutex;
+    std::map<DWORD, Registration> entries;
+    DWORD nextCookie = 1;
+};
+RegistrationTable& Registrations() {
+    static RegistrationTable* table = new RegistrationTable;
+    return *table;
+}
 
 // AddRef'ed class object registered for the class, or nullptr.
 IUnknown* FindRegisteredClassObject(REFCLSID clsid) {
-    std::lock_guard lock(g_registrationMutex);
-    for (auto& [cookie, reg] : g_registrations) {
+    std::lock_guard lock(Registrations().mutex);
+    for (auto& [cookie, reg] : Registrations().entries) {
         if (IsEqualGUID(reg.clsid, clsid)) {
             reg.object->AddRef();
             return reg.object;
@@ -216,8 +223,15 @@ bool KeyExists(HKEY root, U16View path) {
 
 // ---- Modules ---------------------------------------------------------------------------------
 
-std::mutex g_moduleMutex;
-std::map<std::string, void*> g_modules;  // never unloaded: objects of a module may live to the end
+// Modules are never unloaded: objects of a module may live to the end of the process.
+struct ModuleTable {
+    std::mutex mutex;
+    std::map<std::string, void*> handles;
+};
+ModuleTable& Modules() {
+    static ModuleTable* table = new ModuleTable;
+    return *table;
+}
 
 std::string ExpandEnvironment(const std::string& text) {
     std::string out;
@@ -256,10 +270,10 @@ std::string ResolveModulePath(const std::string& path) {
 }
 
 HRESULT LoadClassObjectEntry(const std::string& path, LPFNGETCLASSOBJECT& entry) {
-    std::lock_guard lock(g_moduleMutex);
+    std::lock_guard lock(Modules().mutex);
     void* handle = nullptr;
-    auto it = g_modules.find(path);
-    if (it != g_modules.end()) {
+    auto it = Modules().handles.find(path);
+    if (it != Modules().handles.end()) {
         handle = it->second;
     } else {
         handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -269,7 +283,7 @@ HRESULT LoadClassObjectEntry(const std::string& path, LPFNGETCLASSOBJECT& entry)
                          why != nullptr ? why : "unknown reason");
             return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
         }
-        g_modules.emplace(path, handle);
+        Modules().handles.emplace(path, handle);
     }
     entry = reinterpret_cast<LPFNGETCLASSOBJECT>(::dlsym(handle, "DllGetClassObject"));
     if (entry == nullptr) {
@@ -476,9 +490,9 @@ extern "C" HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD 
     if (!ThreadMayUseCom())
         return CO_E_NOTINITIALIZED;
     pUnk->AddRef();
-    std::lock_guard lock(g_registrationMutex);
-    DWORD cookie = g_nextCookie++;
-    g_registrations.emplace(cookie, Registration{rclsid, pUnk});
+    std::lock_guard lock(Registrations().mutex);
+    DWORD cookie = Registrations().nextCookie++;
+    Registrations().entries.emplace(cookie, Registration{rclsid, pUnk});
     *lpdwRegister = cookie;
     return S_OK;
 }
@@ -486,12 +500,12 @@ extern "C" HRESULT CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD 
 extern "C" HRESULT CoRevokeClassObject(DWORD dwRegister) {
     IUnknown* object = nullptr;
     {
-        std::lock_guard lock(g_registrationMutex);
-        auto it = g_registrations.find(dwRegister);
-        if (it == g_registrations.end())
+        std::lock_guard lock(Registrations().mutex);
+        auto it = Registrations().entries.find(dwRegister);
+        if (it == Registrations().entries.end())
             return CO_E_OBJNOTREG;
         object = it->second.object;
-        g_registrations.erase(it);
+        Registrations().entries.erase(it);
     }
     object->Release();
     return S_OK;

@@ -599,15 +599,23 @@ std::shared_ptr<State> LoadState() {
 
 // ---- Global state and handles ----------------------------------------------------------------
 
-std::mutex g_mutex;
-std::shared_ptr<const State> g_state;
-std::unordered_set<HKEY__*> g_handles;
+// Process-wide and never destroyed: modules and static objects may still close keys while the
+// process exits.
+struct Globals {
+    std::mutex mutex;
+    std::shared_ptr<const State> state;
+    std::unordered_set<HKEY__*> handles;
+};
+Globals& G() {
+    static Globals* globals = new Globals;
+    return *globals;
+}
 
 std::shared_ptr<const State> CurrentState() {
-    std::lock_guard lock(g_mutex);
-    if (!g_state)
-        g_state = LoadState();
-    return g_state;
+    std::lock_guard lock(G().mutex);
+    if (!G().state)
+        G().state = LoadState();
+    return G().state;
 }
 
 }  // namespace
@@ -646,8 +654,8 @@ bool Resolve(HKEY h, std::shared_ptr<const void>& owner, const Key*& key) {
         owner = state;
         return key != nullptr;
     }
-    std::lock_guard lock(g_mutex);
-    if (h == nullptr || g_handles.count(h) == 0)
+    std::lock_guard lock(G().mutex);
+    if (h == nullptr || G().handles.count(h) == 0)
         return false;
     owner = h->owner;
     key = h->key;
@@ -656,8 +664,8 @@ bool Resolve(HKEY h, std::shared_ptr<const void>& owner, const Key*& key) {
 
 HKEY NewHandle(std::shared_ptr<const void> owner, const Key* key) {
     auto* h = new HKEY__{std::move(owner), key};
-    std::lock_guard lock(g_mutex);
-    g_handles.insert(h);
+    std::lock_guard lock(G().mutex);
+    G().handles.insert(h);
     return h;
 }
 
@@ -725,8 +733,8 @@ extern "C" LONG RegCloseKey(HKEY hKey) {
     if (IsPredefined(hKey))
         return ERROR_SUCCESS;
     {
-        std::lock_guard lock(g_mutex);
-        if (hKey == nullptr || g_handles.erase(hKey) == 0)
+        std::lock_guard lock(G().mutex);
+        if (hKey == nullptr || G().handles.erase(hKey) == 0)
             return ERROR_INVALID_HANDLE;
     }
     delete hKey;
@@ -911,8 +919,8 @@ extern "C" LONG RegConnectRegistryW(LPCWSTR lpMachineName, HKEY hKey, PHKEY phkR
 namespace nvplatform {
 
 void ReloadRegistry() {
-    std::lock_guard lock(g_mutex);
-    g_state.reset();
+    std::lock_guard lock(G().mutex);
+    G().state.reset();
 }
 
 std::vector<std::string> RegistryLoadErrors() {
