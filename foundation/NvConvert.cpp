@@ -171,6 +171,9 @@ std::string VariantToStr(const VARIANT& value, bool showType) {
         text = "#NULL";
     } else if ((vt & VT_BYREF) != 0) {
         text = ScalarToStr(vt, value.byref);
+    } else if (vt == VT_DECIMAL) {
+        // A decimal fills the whole VARIANT, type field included, rather than its value part.
+        text = DecimalToStr(value.decVal);
     } else if (vt == VT_VARIANT) {
         // A variant only holds another variant by reference.
         CannotShow(vt);
