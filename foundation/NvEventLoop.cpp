@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace nv {
@@ -136,6 +137,17 @@ private:
     std::uint64_t round_ = 0;
 };
 
+template <class F>
+void Guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        HandleException(e);
+    } catch (...) {
+        HandleException(std::runtime_error("Unknown exception"));
+    }
+}
+
 class PortableEventLoopImpl : public TNvEventLoop {
 public:
     std::unique_ptr<TNvTimerHandle> CreateTimer(std::function<void()> onTick) override {
@@ -196,7 +208,7 @@ private:
                 if (n.window->Closed())
                     continue;
             }
-            n.window->Handle(n);
+            Guarded([&] { n.window->Handle(n); });
             ++handled;
         }
         for (;;) {
@@ -214,7 +226,7 @@ private:
             if (!tick)
                 break;
             if (*tick)
-                (*tick)();
+                Guarded(*tick);
             ++handled;
         }
         return handled;
@@ -227,6 +239,7 @@ std::atomic<TNvEventLoop*> currentLoop{nullptr};
 
 std::mutex showMessageMutex;
 TNvShowMessageHandler showMessageHandler;
+TNvExceptionHandler exceptionHandler;
 
 }  // namespace
 
@@ -285,6 +298,25 @@ TNvShowMessageHandler SetShowMessageHandler(TNvShowMessageHandler handler) {
     std::lock_guard lock(showMessageMutex);
     TNvShowMessageHandler previous = std::move(showMessageHandler);
     showMessageHandler = std::move(handler);
+    return previous;
+}
+
+void HandleException(const std::exception& error) {
+    TNvExceptionHandler handler;
+    {
+        std::lock_guard lock(showMessageMutex);
+        handler = exceptionHandler;
+    }
+    if (handler)
+        handler(error);
+    else
+        ShowMessage(error.what());
+}
+
+TNvExceptionHandler SetExceptionHandler(TNvExceptionHandler handler) {
+    std::lock_guard lock(showMessageMutex);
+    TNvExceptionHandler previous = std::move(exceptionHandler);
+    exceptionHandler = std::move(handler);
     return previous;
 }
 

@@ -7,6 +7,7 @@
 // The user-interface thread is the thread that pumps the loop (ProcessMessages and friends).
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -77,6 +78,15 @@ bool ProcessMessagesUntil(const std::function<bool()>& predicate, int timeoutMs)
 using TNvShowMessageHandler = std::function<void(const std::string& text)>;
 void ShowMessage(const std::string& text);
 TNvShowMessageHandler SetShowMessageHandler(TNvShowMessageHandler handler);
+
+// What happens to an exception that escapes a timer or notice handler: like an uncaught error
+// in any command of the program, it is shown to the user and the loop goes on. The default
+// handler passes the message to ShowMessage; tests install their own. Returns the previous
+// handler; an empty handler restores the default. Loops call HandleException for every
+// exception their handlers raise.
+using TNvExceptionHandler = std::function<void(const std::exception& error)>;
+void HandleException(const std::exception& error);
+TNvExceptionHandler SetExceptionHandler(TNvExceptionHandler handler);
 
 // A timer of the user-interface thread. It ticks while Enabled, Interval > 0 and OnTimer is
 // bound. Everything but TickSoon belongs to the user-interface thread.

@@ -92,9 +92,14 @@ public:
         : kind_(Kind::String), text_(text ? std::string_view(text) : std::string_view()) {}
     TFormatArg(const std::string& text) : kind_(Kind::String), text_(text) {}
     TFormatArg(std::string_view text) : kind_(Kind::String), text_(text) {}
+    // Wide text must be converted (ToUtf8) first; refusing it here turns a "%s" that would fail
+    // at run time into a compile error.
+    TFormatArg(const char16_t*) = delete;
+    TFormatArg(const wchar_t*) = delete;
     TFormatArg(std::nullptr_t) : kind_(Kind::Pointer), pointer_(nullptr) {}
     template <class T>
-    requires(!std::same_as<std::remove_cv_t<T>, char>) TFormatArg(T* pointer)
+    requires(!std::same_as<std::remove_cv_t<T>, char> && !std::same_as<std::remove_cv_t<T>, char16_t> &&
+             !std::same_as<std::remove_cv_t<T>, wchar_t>) TFormatArg(T* pointer)
         : kind_(Kind::Pointer), pointer_(pointer) {}
 
     // Copies would leave text_ pointing into the source's char_.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/NvEventLoop.h"
+#include "foundation/NvExceptions.h"
 
 namespace nv {
 namespace {
@@ -217,6 +218,32 @@ TEST_F(EventLoopTest, ShowMessageGoesToTheInstalledHandler) {
     testing::internal::CaptureStderr();
     ShowMessage("to stderr");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr\n");
+}
+
+TEST_F(EventLoopTest, AnExceptionFromAHandlerIsReportedAndTheLoopGoesOn) {
+    std::vector<std::string> reported;
+    auto previous = SetExceptionHandler([&](const std::exception& e) { reported.push_back(e.what()); });
+    int handled = 0;
+    TNvNotifyWindow window([&](UINT, WPARAM w, LPARAM) {
+        ++handled;
+        if (w == 1)
+            throw EConvertError("'x' is not a valid integer value");
+        if (w == 2)
+            throw 42;
+    });
+    window.Post(WM_USER, 1, 0);
+    window.Post(WM_USER, 2, 0);
+    window.Post(WM_USER, 3, 0);
+    ProcessMessages();
+    SetExceptionHandler(previous);
+    EXPECT_EQ(handled, 3);
+    EXPECT_EQ(reported, (std::vector<std::string>{"'x' is not a valid integer value", "Unknown exception"}));
+    // Without a handler of its own the message goes to ShowMessage.
+    std::vector<std::string> shown;
+    auto previousShow = SetShowMessageHandler([&](const std::string& text) { shown.push_back(text); });
+    HandleException(EListError("List index out of bounds (3)"));
+    SetShowMessageHandler(previousShow);
+    EXPECT_EQ(shown, (std::vector<std::string>{"List index out of bounds (3)"}));
 }
 
 // A loop that only records what the core asks of it, to show the core goes through the
