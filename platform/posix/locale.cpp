@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/NvWide.h"
 #include "platform/posix/kernel.h"
@@ -365,7 +366,8 @@ void LoadTime(Settings& s, const std::string& name) {
     freelocale(loc);
 }
 
-Settings UserSettings() {
+// Entries are never removed, so references into the cache stay valid.
+const Settings& UserSettings() {
     const std::string numeric = LocaleNameFor("LC_NUMERIC");
     const std::string time = LocaleNameFor("LC_TIME");
     const std::string monetary = LocaleNameFor("LC_MONETARY");
@@ -392,8 +394,7 @@ Settings UserSettings() {
             s.language = language->language;
         s.measure = general.rfind("en_US", 0) == 0 ? u"1" : u"0";
     }
-    cache.emplace(key, s);
-    return s;
+    return cache.emplace(key, std::move(s)).first->second;
 }
 
 LCID UserLcid() {
@@ -503,7 +504,8 @@ int GetLocaleInfoW(LCID Locale, DWORD LCType, LPWSTR lpLCData, int cchData) {
     }
     const bool asNumber = (LCType & LOCALE_RETURN_NUMBER) != 0;
     const DWORD type = LCType & ~(LOCALE_NOUSEROVERRIDE | LOCALE_RETURN_NUMBER | kLocaleUseCpAcp);
-    const Settings settings = Locale == LOCALE_INVARIANT ? InvariantSettings() : UserSettings();
+    static const Settings invariant = InvariantSettings();
+    const Settings& settings = Locale == LOCALE_INVARIANT ? invariant : UserSettings();
     const WideString* value = Lookup(settings, type);
     if (value == nullptr || (asNumber && !IsNumericType(type))) {
         SetLastError(ERROR_INVALID_FLAGS);

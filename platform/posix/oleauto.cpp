@@ -81,7 +81,7 @@ HRESULT ValidateVartype(VARTYPE vt) {
     const VARTYPE base = vt & VT_TYPEMASK;
     if (extra & (VT_VECTOR | VT_RESERVED))
         return DISP_E_BADVARTYPE;
-    if (base < VT_VOID || base == VT_RECORD) {
+    if (base < VT_VOID || base == VT_RECORD || base == VT_CLSID) {
         if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL)
             return DISP_E_BADVARTYPE;
         if (base != 15)
@@ -115,12 +115,7 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
     if (pbstr == nullptr)
         return FALSE;
-    if (psz == nullptr) {
-        SysFreeString(*pbstr);
-        *pbstr = nullptr;
-        return TRUE;
-    }
-    return SysReAllocStringLen(pbstr, psz, Wcslen(psz));
+    return SysReAllocStringLen(pbstr, psz, psz == nullptr ? 0 : Wcslen(psz));
 }
 
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
@@ -130,6 +125,11 @@ INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     BSTR fresh = SysAllocStringLen(psz, len);
     if (fresh == nullptr)
         return FALSE;
+    // Without a source the string is resized like realloc: the old characters that fit stay.
+    if (psz == nullptr && *pbstr != nullptr) {
+        const UINT keep = SysStringLen(*pbstr) < len ? SysStringLen(*pbstr) : len;
+        std::memcpy(fresh, *pbstr, keep * sizeof(OLECHAR));
+    }
     SysFreeString(*pbstr);
     *pbstr = fresh;
     return TRUE;
@@ -198,6 +198,9 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     if (pvargDest == nullptr || pvargSrc == nullptr)
         return E_INVALIDARG;
+    // A VT_CLSID may be cleared but not copied: no member of the union holds one.
+    if ((pvargSrc->vt & VT_TYPEMASK) == VT_CLSID)
+        return DISP_E_BADVARTYPE;
     HRESULT hr = ValidateVartype(pvargSrc->vt);
     if (FAILED(hr))
         return hr;

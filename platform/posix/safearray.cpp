@@ -376,6 +376,8 @@ HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
     size_t cell;
     if (!CellOffset(psa, rgIndices, cell))
         return DISP_E_BADINDEX;
+    if (psa->pvData == nullptr)
+        return E_UNEXPECTED;
     *ppvData = static_cast<BYTE*>(psa->pvData) + cell * psa->cbElements;
     return S_OK;
 }

@@ -90,6 +90,13 @@ HRESULT IntegerFromExact(const ExactNumber& n, Int128 lo, Int128 hi, Int128& out
     } else {
         magnitude = DivideRoundEven(n.digits, Pow10(-n.exp10), n.sticky);
     }
+    // Hexadecimal and octal text gives the bit pattern of a signed type: &HFFFFFFFF is -1 as
+    // a 4-byte integer.
+    if (n.hexOrOctal && !n.negative && lo < 0 && static_cast<Int128>(magnitude) > hi &&
+        static_cast<Int128>(magnitude) <= hi - lo) {
+        out = static_cast<Int128>(magnitude) - (hi - lo + 1);
+        return S_OK;
+    }
     return CheckRange(n.negative, magnitude, lo, hi, out);
 }
 

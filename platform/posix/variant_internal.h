@@ -19,6 +19,7 @@ struct ExactNumber {
     int exp10 = 0;
     bool negative = false;
     bool sticky = false;
+    bool hexOrOctal = false;  // &H / &O: the bits of an integer rather than a magnitude
 };
 
 // S_OK for the types a VARIANT may hold (with or without VT_BYREF / VT_ARRAY), else

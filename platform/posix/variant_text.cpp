@@ -155,6 +155,7 @@ HRESULT ParseNumber(const OLECHAR* text, LCID lcid, ExactNumber& out) {
                 value = value * base + d;
         }
         out.digits = value;
+        out.hexOrOctal = true;
         return S_OK;
     }
 

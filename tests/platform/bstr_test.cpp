@@ -65,6 +65,11 @@ TEST(Bstr, ReallocationMayReadTheOldString) {
     EXPECT_EQ(Text(s), Text(OLESTR("cde")));
     ASSERT_TRUE(SysReAllocString(&s, OLESTR("longer than before")));
     EXPECT_EQ(SysStringLen(s), 18u);
+    ASSERT_TRUE(SysReAllocStringLen(&s, nullptr, 4));  // no source: resized, prefix kept
+    EXPECT_EQ(Text(s, 4), Text(OLESTR("long")));
+    ASSERT_TRUE(SysReAllocString(&s, nullptr));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 0u);
     SysFreeString(s);
 }
 
