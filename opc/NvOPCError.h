@@ -64,6 +64,8 @@ void QueryInterfaceOrRaise(void** intf, IUnknown* obj, REFIID iid);
 
 template <class T>
 void QueryInterfaceOrRaise(T*& intf, IUnknown* obj, REFIID iid) {
+    // Cleared first, so a failed cast never leaves a stale pointer behind.
+    intf = nullptr;
     void* raw = nullptr;
     QueryInterfaceOrRaise(&raw, obj, iid);
     intf = static_cast<T*>(raw);
