@@ -546,6 +546,10 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
             if (Matches(s, i, s.size(), timeSep)) {
                 t.text = u":";
                 i += timeSep.size();
+            } else if (c == u'.' && dateSep != u".") {
+                // Where the dot does not separate dates it separates hours and minutes ("2.5").
+                t.text = u":";
+                ++i;
             } else if (Matches(s, i, s.size(), dateSep)) {
                 t.text = u"/";
                 i += dateSep.size();
@@ -578,10 +582,6 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
                     tokens[i + 1].text == u":" && tokens[i + 2].kind == Token::Number) {
                     second = tokens[i + 2].value;
                     i += 2;
-                    // Fractions of a second are accepted and dropped.
-                    if (i + 2 < tokens.size() && tokens[i + 1].kind == Token::Separator &&
-                        tokens[i + 1].text == u"." && tokens[i + 2].kind == Token::Number)
-                        i += 2;
                 }
             } else if (hourWithMarker && !haveTime) {
                 haveTime = true;
@@ -603,6 +603,7 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
             }
         } else {
             const char16_t c = t.text[0];
+            // A leftover time separator (a fourth time field, fractions of a second) is refused.
             if (c != u'/' && c != u'-' && c != u'.' && c != u',')
                 return DISP_E_TYPEMISMATCH;
         }
@@ -611,9 +612,8 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
         return DISP_E_TYPEMISMATCH;
     if (morning && afternoon)
         return DISP_E_TYPEMISMATCH;
-    if (haveTime && (morning || afternoon)) {
-        if (hour < 1 || hour > 12)
-            return DISP_E_TYPEMISMATCH;
+    // The marker only applies to the 12-hour range; "13:00 AM" is 13:00.
+    if (haveTime && hour <= 12) {
         if (morning && hour == 12)
             hour = 0;
         if (afternoon && hour < 12)
@@ -631,7 +631,7 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
     } else if (month != 0) {
         if (n == 1) {
             if (dateNumbers[0].width >= 3 || dateNumbers[0].value > 31) {
-                year = dateNumbers[0].value;
+                year = FullYear(dateNumbers[0]);  // "Jan 35" is January 1935
                 day = 1;
             } else {
                 day = dateNumbers[0].value;
@@ -657,12 +657,14 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
         } else {
             const Candidate mdy{FullYear(c), a.value, b.value}, dmy{FullYear(c), b.value, a.value},
                 ymd{FullYear(a), b.value, c.value};
+            // The regional order first, then the others ("14 2 3" in month-first order is
+            // 2014-02-03, not 3 February).
             if (order == u"1")
                 candidates = {dmy, mdy, ymd};
             else if (order == u"2")
                 candidates = {ymd, mdy, dmy};
             else
-                candidates = {mdy, dmy, ymd};
+                candidates = {mdy, ymd, dmy};
         }
         bool found = false;
         for (const Candidate& cand : candidates) {
@@ -697,6 +699,17 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
             }
             if (!valid(year, month, day))
                 std::swap(day, month);
+            // Two numbers that cannot be a day and a month are a year and a month.
+            if (!valid(year, month, day)) {
+                day = 1;
+                if (b.value >= 1 && b.value <= 12) {
+                    year = FullYear(a);
+                    month = b.value;
+                } else {
+                    month = a.value;
+                    year = FullYear(b);
+                }
+            }
         }
         if (!valid(year, month, day))
             return DISP_E_TYPEMISMATCH;

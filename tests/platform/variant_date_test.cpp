@@ -185,7 +185,16 @@ TEST_F(DateText, TextToDate) {
         {OLESTR("2023-13-01"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("25:00"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("12:60"), DISP_E_TYPEMISMATCH, 0},
-        {OLESTR("13:00 PM"), DISP_E_TYPEMISMATCH, 0},
+        {OLESTR("13:00 PM"), S_OK, 13.0 / 24},  // the marker is ignored past 12
+        {OLESTR("00:00 pm"), S_OK, 0.5},
+        {OLESTR("2.5"), S_OK, 125.0 / 1440},    // a dot separates hours and minutes here
+        {OLESTR("1"), DISP_E_TYPEMISMATCH, 0},  // one number is a time only with AM/PM
+        {OLESTR("45000.5"), DISP_E_TYPEMISMATCH, 0},
+        {OLESTR("30 2"), S_OK, 10990.0},  // not a day and a month: year and month
+        {OLESTR("Jan 35"), S_OK, 12785.0},
+        {OLESTR("32 49"), DISP_E_TYPEMISMATCH, 0},
+        {OLESTR("2013-05-14 02:04:12.017"), DISP_E_TYPEMISMATCH, 0},
+        {OLESTR("1.2.3.4"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("yesterday"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR(""), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("2023/03/15 #"), DISP_E_TYPEMISMATCH, 0},
