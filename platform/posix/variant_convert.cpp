@@ -6,8 +6,7 @@
 // - A value outside the target's range is DISP_E_OVERFLOW; text that is not a value is
 //   DISP_E_TYPEMISMATCH. The destination is left untouched on failure.
 // - Boolean true is -1. It converts to -1 in the signed types and, as a bit pattern, to the
-//   maximum of the unsigned types (255, 65535, 4294967295); VT_UI8 refuses it with
-//   DISP_E_OVERFLOW, as Windows converts it through the signed 16-bit value there. Through
+//   maximum of the unsigned types (255, 65535, 4294967295, 18446744073709551615). Through
 //   VariantChangeType a Boolean becomes the decimal 1 or 0 (VarDecFromBool is not offered).
 // - Signed and unsigned types of the same width (I1/UI1, I2/UI2, I4/UI4/INT/UINT, I8/UI8)
 //   convert into each other by bit pattern, without a range check.
@@ -446,10 +445,7 @@ void StoreInteger(VARIANT& v, VARTYPE vt, Int128 value) {
 }
 
 HRESULT BoolToUnsigned(VARIANT_BOOL b, VARTYPE vt, Int128& out) {
-    // The 16-bit pattern of -1 widened to the target: all bits set, except that 64 bits
-    // go through the signed value and overflow.
-    if (vt == VT_UI8)
-        return b < 0 ? DISP_E_OVERFLOW : (out = b, S_OK);
+    // The 16-bit value sign-extended to the target's width: true sets every bit.
     const int width = WidthOf(vt);
     const Int128 mask = (static_cast<Int128>(1) << (8 * width)) - 1;
     out = static_cast<Int128>(b) & mask;

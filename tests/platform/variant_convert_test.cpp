@@ -432,6 +432,8 @@ double UnsignedMax(VARTYPE vt) {
             return 255;
         case VT_UI2:
             return 65535;
+        case VT_UI8:
+            return 18446744073709551615.0;
         default:
             return 4294967295.0;
     }
@@ -448,8 +450,6 @@ TEST_F(Conversion, EveryPairOfScalarTypes) {
                 want = DISP_E_TYPEMISMATCH;
             else if (from == VT_NULL)
                 want = to == VT_NULL ? S_OK : DISP_E_TYPEMISMATCH;
-            else if (from == VT_BOOL && to == VT_UI8)
-                want = DISP_E_OVERFLOW;
             else if (from == VT_BSTR && to == VT_DATE)
                 want = DISP_E_TYPEMISMATCH;  // a lone number is neither a date nor a time
 
@@ -475,7 +475,7 @@ TEST_F(Conversion, EveryPairOfScalarTypes) {
                     double expected = 1.0;
                     if (isTrue) {
                         const bool unsignedTarget =
-                            to == VT_UI1 || to == VT_UI2 || to == VT_UI4 || to == VT_UINT;
+                            to == VT_UI1 || to == VT_UI2 || to == VT_UI4 || to == VT_UI8 || to == VT_UINT;
                         expected = unsignedTarget ? UnsignedMax(to) : to == VT_DECIMAL ? 1.0 : -1.0;
                     }
                     EXPECT_EQ(NumberIn(dst), expected);
@@ -561,7 +561,7 @@ TEST_F(Conversion, ToEightByteIntegers) {
         {UI8(0xFFFFFFFFFFFFFFFFULL), VT_I8, S_OK, I8(-1)},
         {I8(-1), VT_UI8, S_OK, UI8(0xFFFFFFFFFFFFFFFFULL)},
         {I4(-1), VT_UI8, DISP_E_OVERFLOW, {}},
-        {Bool(true), VT_UI8, DISP_E_OVERFLOW, {}},
+        {Bool(true), VT_UI8, S_OK, UI8(0xFFFFFFFFFFFFFFFFULL)},
         {Bool(false), VT_UI8, S_OK, UI8(0)},
         {R8(9.3e18), VT_I8, DISP_E_OVERFLOW, {}},
         {R8(-9.3e18), VT_I8, DISP_E_OVERFLOW, {}},
