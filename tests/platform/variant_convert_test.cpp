@@ -785,6 +785,11 @@ TEST_F(Conversion, InvalidTypesAreRefused) {
     EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_CLSID)), Hr(DISP_E_BADVARTYPE));
     EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_I4 | VT_VECTOR)), Hr(DISP_E_BADVARTYPE));
     EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_VARIANT)), Hr(DISP_E_TYPEMISMATCH));
+    EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_RECORD)), Hr(DISP_E_TYPEMISMATCH));
+    EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_UNKNOWN)), Hr(DISP_E_TYPEMISMATCH));
+    for (VARTYPE bad :
+         {VT_VOID, VT_HRESULT, VT_PTR, VT_SAFEARRAY, VT_LPWSTR, VT_INT_PTR, VT_FILETIME, VT_BSTR_BLOB})
+        EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, bad)), Hr(DISP_E_BADVARTYPE)) << bad;
     src.vt = 15;
     EXPECT_EQ(Hr(VariantChangeType(&dst, &src, 0, VT_I4)), Hr(DISP_E_BADVARTYPE));
     EXPECT_EQ(dst.vt, VT_EMPTY);
