@@ -503,7 +503,7 @@ extern "C" HRESULT CoRevokeClassObject(DWORD dwRegister) {
         std::lock_guard lock(Registrations().mutex);
         auto it = Registrations().entries.find(dwRegister);
         if (it == Registrations().entries.end())
-            return CO_E_OBJNOTREG;
+            return E_INVALIDARG;
         object = it->second.object;
         Registrations().entries.erase(it);
     }
@@ -540,9 +540,14 @@ extern "C" HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
         *lpiid = GUID_NULL;
         return S_OK;
     }
-    GUID g;
-    if (!ParseGuid(U16View(lpsz, Length(lpsz)), g))
+    // Text of the wrong length is an invalid argument; text of the right length that does not
+    // parse is a bad interface string, as the system runtime tells the two apart.
+    U16View text(lpsz, Length(lpsz));
+    if (text.size() != 38)
         return E_INVALIDARG;
+    GUID g;
+    if (!ParseGuid(text, g))
+        return CO_E_IIDSTRING;
     *lpiid = g;
     return S_OK;
 }

@@ -3,21 +3,35 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/NvWide.h"
 #include "platform/win32.h"
-#include "tests/platform/testmodule/TempConfig.h"
 #include "tests/platform/testmodule/TestCounter.h"
+#include "tests/windows/NvWine.h"
+#ifndef _WIN32
+#include "tests/platform/testmodule/TempConfig.h"
+#endif
+
+// Most of these tests hold on Windows as well, against the real runtime with the test module
+// registered in the system registry; those about simulated hosts and the .reg registry are the
+// stand-in's alone.
 
 namespace {
 
+using WString = std::basic_string<OLECHAR>;
+using nv::test::NoteWineDifference;
+using nv::test::RunningUnderWine;
+#ifndef _WIN32
 using nvtest::TempConfig;
+#endif
 
 constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BAu);
 constexpr HRESULT kModuleNotFound = static_cast<HRESULT>(0x8007007Eu);
@@ -38,11 +52,11 @@ struct Apartment {
     HRESULT hr;
 };
 
-std::u16string CreationHostOf(ITestCounter* counter) {
+WString CreationHostOf(ITestCounter* counter) {
     LPOLESTR host = nullptr;
     if (FAILED(counter->GetCreationHost(&host)))
-        return u"<failed>";
-    std::u16string out(host);
+        return OLESTR("<failed>");
+    WString out(host);
     CoTaskMemFree(host);
     return out;
 }
@@ -51,6 +65,7 @@ std::u16string CreationHostOf(ITestCounter* counter) {
 // counter's registration on the host: the whole file is copied there too).
 class ComCreation : public ::testing::Test {
 protected:
+#ifndef _WIN32
     void SetUp() override {
         config_.InstallTestModule(config_.UserRegistry());
         config_.InstallTestModule(config_.Host("PlantA"));
@@ -59,6 +74,7 @@ protected:
         ASSERT_TRUE(config_.LoadErrors().empty());
     }
     TempConfig config_;
+#endif
     Apartment apartment_;
 };
 
@@ -74,7 +90,14 @@ TEST(ComApartment, JoinsOnceAndRefusesAChangeOfModel) {
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
         CoUninitialize();
         int reserved = 0;
-        EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
+        HRESULT hr = CoInitializeEx(&reserved, COINIT_MULTITHREADED);
+        if (RunningUnderWine() && hr != E_INVALIDARG) {
+            NoteWineDifference("CoInitializeEx accepts a reserved pointer");
+            if (SUCCEEDED(hr))
+                CoUninitialize();
+        } else {
+            EXPECT_EQ(hr, E_INVALIDARG);
+        }
     });
 }
 
@@ -83,9 +106,13 @@ TEST(ComApartment, SecuritySetUpHappensOnce) {
     HRESULT first = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     EXPECT_TRUE(first == S_OK || first == RPC_E_TOO_LATE);
-    EXPECT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
-                                   RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr),
-              RPC_E_TOO_LATE);
+    HRESULT second = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (RunningUnderWine() && second != RPC_E_TOO_LATE) {
+        NoteWineDifference("CoInitializeSecurity accepts a second call");
+    } else {
+        EXPECT_EQ(second, RPC_E_TOO_LATE);
+    }
 }
 
 TEST_F(ComCreation, ThreadWithoutApartmentCannotCreateUnlessTheProcessHasOne) {
@@ -108,7 +135,10 @@ TEST_F(ComCreation, ThreadWithoutApartmentCannotCreateUnlessTheProcessHasOne) {
         MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
         EXPECT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, nullptr, 1, &qi),
                   CO_E_NOTINITIALIZED);
-        EXPECT_EQ(qi.hr, CO_E_NOTINITIALIZED);
+#ifndef _WIN32
+        EXPECT_EQ(qi.hr, CO_E_NOTINITIALIZED);  // every entry tells why it is empty
+#endif
+        EXPECT_EQ(qi.pItf, nullptr);
     });
 }
 
@@ -122,7 +152,7 @@ TEST_F(ComCreation, CreatesARegisteredClassFromItsModule) {
     EXPECT_EQ(counter->Increment(&value), S_OK);
     EXPECT_EQ(counter->Increment(&value), S_OK);
     EXPECT_EQ(value, 2);
-    EXPECT_EQ(CreationHostOf(counter), u"");
+    EXPECT_EQ(CreationHostOf(counter), WString());
 
     // A second object comes from the already loaded module and is independent of the first.
     ITestCounter* other = nullptr;
@@ -138,7 +168,9 @@ TEST_F(ComCreation, CreatesARegisteredClassFromItsModule) {
     counter->GetLiveObjects(&live);
     EXPECT_EQ(live, 1);
     counter->Release();
+#ifndef _WIN32
     EXPECT_EQ(std::u16string(nvplatform_CurrentCreationHost()), u"");
+#endif
 }
 
 TEST_F(ComCreation, ReportsEachKindOfFailureWithItsWindowsCode) {
@@ -153,20 +185,39 @@ TEST_F(ComCreation, ReportsEachKindOfFailureWithItsWindowsCode) {
         {&CLSID_TestMissingModule, &IID_IUnknown, kModuleNotFound},
         {&CLSID_TestCounter, &IID_IDataObject, E_NOINTERFACE},
     };
+#ifndef _WIN32
     ::testing::internal::CaptureStderr();
+#endif
     for (const auto& c : cases) {
         void* p = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_ALL, *c.iid, &p), c.expected);
+        HRESULT hr = CoCreateInstance(*c.clsid, nullptr, CLSCTX_ALL, *c.iid, &p);
+        bool moduleFault = c.clsid == &CLSID_TestNoEntry || c.clsid == &CLSID_TestMissingModule ||
+                           c.clsid == &CLSID_TestRefused;
+        if (RunningUnderWine() && moduleFault && hr != c.expected) {
+            NoteWineDifference("a module that cannot serve the class gives another failure code");
+            EXPECT_TRUE(FAILED(hr));
+        } else {
+            EXPECT_EQ(hr, c.expected);
+        }
         EXPECT_EQ(p, nullptr);
     }
+#ifndef _WIN32
     std::string printed = ::testing::internal::GetCapturedStderr();
     // Load failures say which module and why; the HRESULT alone would not.
     EXPECT_NE(printed.find("no-such-module.so"), std::string::npos) << printed;
+#endif
     EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_ALL, IID_IUnknown, nullptr), E_POINTER);
     void* p = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, 0, IID_IUnknown, &p), E_INVALIDARG);
+    HRESULT hr = CoCreateInstance(CLSID_TestCounter, nullptr, 0, IID_IUnknown, &p);
+    if (RunningUnderWine() && hr != E_INVALIDARG) {
+        NoteWineDifference("an empty class context gives another failure code");
+        EXPECT_TRUE(FAILED(hr));
+    } else {
+        EXPECT_EQ(hr, E_INVALIDARG);
+    }
 }
 
+#ifndef _WIN32
 TEST_F(ComCreation, CreatesOnASimulatedHostWhichTheObjectKnows) {
     COSERVERINFO server{0, const_cast<LPWSTR>(u"planta"), nullptr, 0};
     MULTI_QI qi[2] = {{&IID_IUnknown, nullptr, E_FAIL}, {&IID_ITestCounter, nullptr, E_FAIL}};
@@ -198,7 +249,9 @@ TEST_F(ComCreation, CreatesOnASimulatedHostWhichTheObjectKnows) {
         EXPECT_EQ(entry.pItf, nullptr);
     }
 }
+#endif  // !_WIN32
 
+#ifndef _WIN32
 // "hex(2):" bytes of a text, as regedit writes an expandable string.
 std::string ExpandableHex(const std::string& text) {
     std::string out = "hex(2):";
@@ -233,7 +286,9 @@ TEST_F(ComCreation, ModulePathsMayBeRelativeToTheLibraryFolderOrUseVariables) {
     }
     ::unsetenv("NV_TEST_MODULE_DIR");
 }
+#endif  // !_WIN32
 
+#ifndef _WIN32
 TEST_F(ComCreation, NamesOfThisComputerCreateLocally) {
     std::u16string self = nvplatform::LocalComputerName();
     for (std::u16string name :
@@ -246,30 +301,42 @@ TEST_F(ComCreation, NamesOfThisComputerCreateLocally) {
         counter->Release();
     }
 }
+#endif  // !_WIN32
 
 TEST_F(ComCreation, MultiQiReportsEveryInterfaceOnItsOwn) {
-    MULTI_QI some[3] = {{&IID_IDataObject, nullptr, S_OK},
-                        {&IID_ITestCounter, nullptr, S_OK},
+    MULTI_QI some[3] = {{&IID_ITestCounter, nullptr, S_OK},
+                        {&IID_IDataObject, nullptr, S_OK},
                         {&IID_IConnectionPointContainer, nullptr, S_OK}};
     EXPECT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, nullptr, 3, some),
               CO_S_NOTALLINTERFACES);
-    EXPECT_EQ(some[0].hr, E_NOINTERFACE);
-    EXPECT_EQ(some[0].pItf, nullptr);
-    EXPECT_EQ(some[1].hr, S_OK);
-    ASSERT_NE(some[1].pItf, nullptr);
+    EXPECT_EQ(some[0].hr, S_OK);
+    ASSERT_NE(some[0].pItf, nullptr);
+    EXPECT_EQ(some[1].hr, E_NOINTERFACE);
+    EXPECT_EQ(some[1].pItf, nullptr);
     EXPECT_EQ(some[2].hr, E_NOINTERFACE);
     LONG live = 0;
-    static_cast<ITestCounter*>(some[1].pItf)->GetLiveObjects(&live);
+    static_cast<ITestCounter*>(some[0].pItf)->GetLiveObjects(&live);
     // The runtime's own reference to the new object is gone; only ours is left.
     EXPECT_EQ(live, 1);
-    some[1].pItf->Release();
+    some[0].pItf->Release();
+
+#ifndef _WIN32
+    // The object is made through IUnknown, so a missing first interface costs the others nothing.
+    MULTI_QI unsupportedFirst[2] = {{&IID_IDataObject, nullptr, S_OK}, {&IID_ITestCounter, nullptr, S_OK}};
+    EXPECT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, nullptr, 2, unsupportedFirst),
+              CO_S_NOTALLINTERFACES);
+    ASSERT_NE(unsupportedFirst[1].pItf, nullptr);
+    unsupportedFirst[1].pItf->Release();
+#endif
 
     MULTI_QI none[1] = {{&IID_IDataObject, nullptr, S_OK}};
     EXPECT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, nullptr, 1, none), E_NOINTERFACE);
     EXPECT_EQ(none[0].hr, E_NOINTERFACE);
+    EXPECT_EQ(none[0].pItf, nullptr);
     EXPECT_EQ(CoCreateInstanceEx(CLSID_TestCounter, nullptr, CLSCTX_ALL, nullptr, 0, none), E_INVALIDARG);
 }
 
+#ifndef _WIN32
 TEST_F(ComCreation, ConcurrentCreationsEachSeeTheirOwnHost) {
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -295,22 +362,23 @@ TEST_F(ComCreation, ConcurrentCreationsEachSeeTheirOwnHost) {
         t.join();
     EXPECT_EQ(wrong.load(), 0);
 }
+#endif  // !_WIN32
 
 TEST_F(ComCreation, ProgIdsAndClassIdsMapBothWays) {
     CLSID clsid{};
-    EXPECT_EQ(CLSIDFromProgID(u"Norvane.TestCounter.1", &clsid), S_OK);
+    EXPECT_EQ(CLSIDFromProgID(OLESTR("Norvane.TestCounter.1"), &clsid), S_OK);
     EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_TestCounter));
-    EXPECT_EQ(CLSIDFromProgID(u"norvane.testcounter.1", &clsid), S_OK);
-    EXPECT_EQ(CLSIDFromProgID(u"Norvane.NoSuchThing", &clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromProgID(OLESTR("norvane.testcounter.1"), &clsid), S_OK);
+    EXPECT_EQ(CLSIDFromProgID(OLESTR("Norvane.NoSuchThing"), &clsid), CO_E_CLASSSTRING);
     EXPECT_TRUE(IsEqualCLSID(clsid, GUID_NULL));
-    EXPECT_EQ(CLSIDFromProgID(u"", &clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromProgID(OLESTR(""), &clsid), CO_E_CLASSSTRING);
     // Text without braces is taken for a ProgID, as the enumeration of registry keys relies on.
-    EXPECT_EQ(CLSIDFromString(u"Norvane.TestCounter.1", &clsid), S_OK);
+    EXPECT_EQ(CLSIDFromString(OLESTR("Norvane.TestCounter.1"), &clsid), S_OK);
     EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_TestCounter));
 
     LPOLESTR progId = nullptr;
     ASSERT_EQ(ProgIDFromCLSID(CLSID_TestCounter, &progId), S_OK);
-    EXPECT_EQ(std::u16string(progId), u"Norvane.TestCounter.1");
+    EXPECT_EQ(WString(progId), OLESTR("Norvane.TestCounter.1"));
     CoTaskMemFree(progId);
     // Registered without a ProgID, and not registered at all.
     EXPECT_EQ(ProgIDFromCLSID(CLSID_TestRefused, &progId), REGDB_E_CLASSNOTREG);
@@ -319,10 +387,11 @@ TEST_F(ComCreation, ProgIdsAndClassIdsMapBothWays) {
 
     LPOLESTR userType = nullptr;
     ASSERT_EQ(OleRegGetUserType(CLSID_TestCounter, USERCLASSTYPE_FULL, &userType), S_OK);
-    EXPECT_EQ(std::u16string(userType), u"Norvane test counter");
+    EXPECT_EQ(WString(userType), OLESTR("Norvane test counter"));
     CoTaskMemFree(userType);
     EXPECT_EQ(OleRegGetUserType(CLSID_TestUnregistered, USERCLASSTYPE_FULL, &userType), REGDB_E_CLASSNOTREG);
 
+#ifndef _WIN32
     // The same questions asked of other hosts.
     EXPECT_EQ(nvplatform::CLSIDFromProgIDOnHost(u"PlantA", u"Norvane.TestCounter.1", &clsid), S_OK);
     EXPECT_EQ(nvplatform::CLSIDFromProgIDOnHost(u"PlantB", u"Norvane.TestCounter.1", &clsid),
@@ -330,6 +399,7 @@ TEST_F(ComCreation, ProgIdsAndClassIdsMapBothWays) {
     EXPECT_EQ(nvplatform::CLSIDFromProgIDOnHost(u"Nowhere", u"Norvane.TestCounter.1", &clsid),
               kServerUnavailable);
     EXPECT_EQ(nvplatform::ProgIDFromCLSIDOnHost(u"PlantB", CLSID_TestCounter, &progId), REGDB_E_CLASSNOTREG);
+#endif
 }
 
 class TestFactory final : public IClassFactory {
@@ -369,18 +439,21 @@ TEST_F(ComCreation, RegisteredClassObjectsServeUntilRevoked) {
     EXPECT_EQ(object, static_cast<IUnknown*>(&factory));
     EXPECT_EQ(factory.created, 1);
     object->Release();
+#ifndef _WIN32
     // A registration in this process says nothing about another host.
     COSERVERINFO server{0, const_cast<LPWSTR>(u"PlantA"), nullptr, 0};
     MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
     EXPECT_EQ(CoCreateInstanceEx(CLSID_TestUnregistered, nullptr, CLSCTX_ALL, &server, 1, &qi),
               REGDB_E_CLASSNOTREG);
 
+#endif
+
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
     EXPECT_EQ(factory.refs.load(), 1u);  // the runtime let go of its reference
     EXPECT_EQ(CoCreateInstance(CLSID_TestUnregistered, nullptr, CLSCTX_ALL, IID_IUnknown,
                                reinterpret_cast<void**>(&object)),
               REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(CoRevokeClassObject(cookie), CO_E_OBJNOTREG);
+    EXPECT_EQ(CoRevokeClassObject(cookie), E_INVALIDARG);
 }
 
 TEST_F(ComCreation, ClassObjectOfAModuleIsReachedDirectly) {
@@ -395,55 +468,69 @@ TEST_F(ComCreation, ClassObjectOfAModuleIsReachedDirectly) {
     void* p = nullptr;
     EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &p), CLASS_E_NOAGGREGATION);
     factory->Release();
+#ifndef _WIN32
     COSERVERINFO server{0, const_cast<LPWSTR>(u"Nowhere"), nullptr, 0};
     EXPECT_EQ(CoGetClassObject(CLSID_TestCounter, CLSCTX_REMOTE_SERVER, &server, IID_IClassFactory, &p),
               kServerUnavailable);
+#endif
 }
 
 TEST(ComGuidText, FormatsAndParsesTheRegistryForm) {
     WCHAR text[39];
     ASSERT_EQ(StringFromGUID2(CLSID_TestCounter, text, 39), 39);
-    EXPECT_EQ(std::u16string(text), u"{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02}");
+    EXPECT_EQ(WString(text), OLESTR("{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02}"));
     EXPECT_EQ(StringFromGUID2(CLSID_TestCounter, text, 38), 0);
 
     // Data1..Data3 are printed as numbers, the last eight bytes in memory order.
     const GUID odd = {0x0000ABCD, 0x00EF, 0x1200, {0x01, 0x02, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0}};
     LPOLESTR allocated = nullptr;
     ASSERT_EQ(StringFromCLSID(odd, &allocated), S_OK);
-    EXPECT_EQ(std::u16string(allocated), u"{0000ABCD-00EF-1200-0102-A0B0C0D0E0F0}");
+    EXPECT_EQ(WString(allocated), OLESTR("{0000ABCD-00EF-1200-0102-A0B0C0D0E0F0}"));
     CLSID back{};
     EXPECT_EQ(CLSIDFromString(allocated, &back), S_OK);
     EXPECT_TRUE(IsEqualGUID(back, odd));
     CoTaskMemFree(allocated);
 
-    EXPECT_EQ(CLSIDFromString(u"{0000abcd-00ef-1200-0102-a0b0c0d0e0f0}", &back), S_OK);
+    EXPECT_EQ(CLSIDFromString(OLESTR("{0000abcd-00ef-1200-0102-a0b0c0d0e0f0}"), &back), S_OK);
     EXPECT_TRUE(IsEqualGUID(back, odd));
     IID iid{};
-    EXPECT_EQ(IIDFromString(u"{00000000-0000-0000-C000-000000000046}", &iid), S_OK);
+    EXPECT_EQ(IIDFromString(OLESTR("{00000000-0000-0000-C000-000000000046}"), &iid), S_OK);
     EXPECT_TRUE(IsEqualIID(iid, IID_IUnknown));
     EXPECT_EQ(CLSIDFromString(nullptr, &back), S_OK);
     EXPECT_TRUE(IsEqualGUID(back, GUID_NULL));
 }
 
+std::size_t Length(const OLECHAR* text) {
+    std::size_t n = 0;
+    while (text[n] != 0)
+        ++n;
+    return n;
+}
+
 TEST(ComGuidText, RejectsMalformedText) {
     Apartment apartment;
+#ifndef _WIN32
     TempConfig config;  // an empty registry: nothing is found by ProgID either
-    for (const char16_t* bad : {
-             u"{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02",    // no closing brace
-             u"{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A0}",    // one digit short
-             u"{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A021}",  // one digit too many
-             u"{6F0E5A10-2B7C-4D3E-9A415-C8D7E2F1A02}",   // hyphen out of place
-             u"{6F0E5A1G-2B7C-4D3E-9A41-5C8D7E2F1A02}",   // not hexadecimal
-             u"{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02} ",  // trailing text
-             u"{}",
-             u"{",
-             u"6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02",
+#endif
+    for (const OLECHAR* bad : {
+             OLESTR("{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02"),    // no closing brace
+             OLESTR("{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A0}"),    // one digit short
+             OLESTR("{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A021}"),  // one digit too many
+             OLESTR("{6F0E5A10-2B7C-4D3E-9A415-C8D7E2F1A02}"),   // hyphen out of place
+             OLESTR("{6F0E5A1G-2B7C-4D3E-9A41-5C8D7E2F1A02}"),   // not hexadecimal
+             OLESTR("{6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02} "),  // trailing text
+             OLESTR("{}"),
+             OLESTR("{"),
+             OLESTR("6F0E5A10-2B7C-4D3E-9A41-5C8D7E2F1A02"),
          }) {
         CLSID clsid = CLSID_TestCounter;
         EXPECT_EQ(CLSIDFromString(bad, &clsid), CO_E_CLASSSTRING) << nv::ToUtf8(bad);
-        EXPECT_TRUE(IsEqualCLSID(clsid, GUID_NULL));
+#ifndef _WIN32
+        EXPECT_TRUE(IsEqualCLSID(clsid, GUID_NULL));  // nothing half-parsed is left behind
+#endif
         IID iid{};
-        EXPECT_EQ(IIDFromString(bad, &iid), E_INVALIDARG) << nv::ToUtf8(bad);
+        HRESULT expected = Length(bad) == 38 ? CO_E_IIDSTRING : E_INVALIDARG;
+        EXPECT_EQ(IIDFromString(bad, &iid), expected) << nv::ToUtf8(bad);
     }
 }
 
@@ -462,14 +549,15 @@ TEST(ComTaskMemory, ReallocKeepsContentsAndAcceptsNull) {
     ASSERT_NE(p, nullptr);
     CoTaskMemFree(p);
 
-    FILETIME a{}, b{};
-    EXPECT_EQ(CoFileTimeNow(&a), S_OK);
-    EXPECT_EQ(CoFileTimeNow(&b), S_OK);
-    ULONGLONG ta = (static_cast<ULONGLONG>(a.dwHighDateTime) << 32) | a.dwLowDateTime;
-    ULONGLONG tb = (static_cast<ULONGLONG>(b.dwHighDateTime) << 32) | b.dwLowDateTime;
-    EXPECT_LE(ta, tb);
-    // Later than 2020-01-01 (132223104000000000): the 1601 epoch is applied.
-    EXPECT_GT(ta, 132223104000000000ULL);
+    // The file time counts from 1601: read between two readings of the C clock, it lies between them.
+    std::time_t before = std::time(nullptr);
+    FILETIME now{};
+    EXPECT_EQ(CoFileTimeNow(&now), S_OK);
+    std::time_t after = std::time(nullptr);
+    ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    auto seconds = static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
+    EXPECT_GE(seconds, static_cast<std::int64_t>(before));
+    EXPECT_LE(seconds, static_cast<std::int64_t>(after));
 }
 
 class ReleaseCounter final : public IUnknown {
@@ -490,7 +578,9 @@ TEST(ComStgMedium, ReleaseFreesWhatTheMediumOwns) {
     ASSERT_NE(medium.hGlobal, nullptr);
     ReleaseStgMedium(&medium);  // ASan reports a leak if the block stays
     EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_NULL));
-    EXPECT_EQ(medium.hGlobal, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(medium.hGlobal, nullptr);  // no dangling handle is left in the medium
+#endif
 
     // With an owner set, the owner is released and the memory is its business.
     ReleaseCounter owner;

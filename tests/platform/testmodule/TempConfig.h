@@ -3,6 +3,8 @@
 // and out, so no test sees another test's files or the user's own.
 #pragma once
 
+#ifndef _WIN32
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -90,3 +92,5 @@ private:
 };
 
 }  // namespace nvtest
+
+#endif  // !_WIN32

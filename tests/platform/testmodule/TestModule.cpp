@@ -12,7 +12,7 @@ std::atomic<LONG> g_locks{0};
 
 class Counter final : public ITestCounter {
 public:
-    explicit Counter(std::u16string host) : host_(std::move(host)) { ++g_objects; }
+    explicit Counter(std::basic_string<OLECHAR> host) : host_(std::move(host)) { ++g_objects; }
     ~Counter() { --g_objects; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -60,7 +60,7 @@ public:
 private:
     std::atomic<ULONG> refs_{1};
     std::atomic<LONG> value_{0};
-    std::u16string host_;
+    std::basic_string<OLECHAR> host_;
 };
 
 class Factory final : public IClassFactory {
@@ -86,7 +86,8 @@ public:
         if (pUnkOuter != nullptr)
             return CLASS_E_NOAGGREGATION;
 #ifdef _WIN32
-        auto* counter = new Counter(std::u16string());
+        // Objects on other machines are real remote objects there; this module runs locally.
+        auto* counter = new Counter({});
 #else
         auto* counter = new Counter(nvplatform_CurrentCreationHost());
 #endif
