@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <typeinfo>
 
 #include "foundation/NvExceptions.h"
 #include "foundation/NvSysUtils.h"
@@ -511,20 +512,32 @@ std::vector<std::string> TNvStringList::ToVector() const {
 
 void TNvStringList::Assign(TPersistent* source) {
     auto* other = dynamic_cast<TNvStringList*>(source);
-    if (other == nullptr) {
-        TPersistent::Assign(source);
+    if (other != nullptr && typeid(*other) == typeid(TNvStringList)) {
+        CopyFrom(*other);
         return;
     }
-    if (other == this)
+    TPersistent::Assign(source);
+}
+
+void TNvStringList::AssignTo(TPersistent* dest) {
+    if (auto* target = dynamic_cast<TNvStringList*>(dest)) {
+        target->CopyFrom(*this);
+        return;
+    }
+    TPersistent::AssignTo(dest);
+}
+
+void TNvStringList::CopyFrom(const TNvStringList& other) {
+    if (&other == this)
         return;
     BeginUpdate();
     try {
         Clear();
-        delimiter_ = other->delimiter_;
-        quoteChar_ = other->quoteChar_;
-        nameValueSeparator_ = other->nameValueSeparator_;
-        strictDelimiter_ = other->strictDelimiter_;
-        AddStrings(*other);
+        delimiter_ = other.delimiter_;
+        quoteChar_ = other.quoteChar_;
+        nameValueSeparator_ = other.nameValueSeparator_;
+        strictDelimiter_ = other.strictDelimiter_;
+        AddStrings(other);
     } catch (...) {
         EndUpdate();
         throw;

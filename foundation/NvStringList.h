@@ -132,13 +132,16 @@ public:
 
     std::vector<std::string> ToVector() const;
 
-    // From another TNvStringList: its strings and objects (an owning list takes ownership of
-    // the copied objects, so two owning lists must not be assigned to each other) and its
-    // Delimiter, QuoteChar, NameValueSeparator and StrictDelimiter. Sorted, Duplicates and
-    // CaseSensitive stay this list's own.
+    // From a plain TNvStringList: its strings and objects (an owning list takes ownership of the
+    // copied objects, so two owning lists must not be assigned to each other) and its Delimiter,
+    // QuoteChar, NameValueSeparator and StrictDelimiter; Sorted, Duplicates and CaseSensitive
+    // stay this list's own. Any other source, a class derived from TNvStringList included, is
+    // asked through its AssignTo first, so that a derived list can decide what a copy of it holds.
     void Assign(TPersistent* source) override;
 
 protected:
+    // Fills a TNvStringList target as its Assign would; other targets are refused.
+    void AssignTo(TPersistent* dest) override;
     virtual void Changing();
     virtual void Changed();
 
@@ -148,6 +151,7 @@ private:
         TObject* object = nullptr;
     };
     void CheckIndex(int index) const;
+    void CopyFrom(const TNvStringList& other);
     void InsertItem(int index, const std::string& text, TObject* object);
     void SortItems();
     std::string GetDelimited(char delimiter, char quote, bool strict) const;

@@ -342,6 +342,39 @@ TEST(StringList, AssignCopiesStringsObjectsAndSettings) {
     EXPECT_EQ(target.Count(), 2);
 }
 
+// A derived list that shows its entries by another text when copied, as a list keyed by one
+// text but shown by another does.
+class TKeyedList : public TNvStringList {
+public:
+    std::vector<std::string> shown;
+
+protected:
+    void AssignTo(TPersistent* dest) override {
+        auto* target = dynamic_cast<TNvStringList*>(dest);
+        if (target == nullptr)
+            return TNvStringList::AssignTo(dest);
+        target->Clear();
+        for (int i = 0; i < Count(); ++i)
+            target->AddObject(shown[static_cast<std::size_t>(i)], Objects(i));
+    }
+};
+
+TEST(StringList, ADerivedSourceDecidesWhatItsCopyHolds) {
+    TKeyedList keyed;
+    TObject entry;
+    keyed.AddObject("{CLSID}", &entry);
+    keyed.shown = {"Sim.Server.1"};
+    TNvStringList target;
+    target.Assign(&keyed);
+    EXPECT_EQ(target.ToVector(), (Strings{"Sim.Server.1"}));
+    EXPECT_EQ(target.Objects(0), &entry);
+    // A derived target still takes a plain list's strings.
+    TNvStringList plain;
+    plain.Add("x");
+    keyed.Assign(&plain);
+    EXPECT_EQ(keyed.ToVector(), (Strings{"x"}));
+}
+
 TEST(StringList, AssignFromAnUnrelatedClassIsRefused) {
     class TOther : public TPersistent {};
     TOther other;
@@ -351,6 +384,13 @@ TEST(StringList, AssignFromAnUnrelatedClassIsRefused) {
         FAIL() << "no exception";
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "Cannot assign a TOther to a TNvStringList");
+    }
+    try {
+        TNvStringList source;
+        other.Assign(&source);
+        FAIL() << "no exception";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), "Cannot assign a TNvStringList to a TOther");
     }
     try {
         list.Assign(nullptr);
