@@ -96,9 +96,10 @@ HGLOBAL Reallocate(HGLOBAL h, SIZE_T bytes, UINT flags) {
         b->size = 0;
         return h;
     }
-    // Growing may move the data: always allowed for an unlocked moveable block, otherwise only
-    // when the caller says so with GMEM_MOVEABLE.
-    bool mayMove = (b->moveable && b->lockCount == 0) || (flags & GMEM_MOVEABLE);
+    // Growing may move the data. A fixed block moves only when the caller says so (and gets the
+    // new address back as the handle); a locked moveable block never does, since whoever locked
+    // it still holds the old address.
+    bool mayMove = b->moveable ? b->lockCount == 0 : (flags & GMEM_MOVEABLE) != 0;
     if (!mayMove) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

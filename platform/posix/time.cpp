@@ -123,7 +123,9 @@ extern "C" void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    std::uint64_t ticks = static_cast<std::uint64_t>(static_cast<std::int64_t>(NowTicks()) +
+    std::uint64_t now = (static_cast<std::uint64_t>(ts.tv_sec) + kUnixEpochSeconds) * kTicksPerSecond +
+                        static_cast<std::uint64_t>(ts.tv_nsec) / 100;
+    std::uint64_t ticks = static_cast<std::uint64_t>(static_cast<std::int64_t>(now) +
                                                      static_cast<std::int64_t>(local.tm_gmtoff) *
                                                          static_cast<std::int64_t>(kTicksPerSecond));
     TicksToSystemTime(ticks, *lpSystemTime);

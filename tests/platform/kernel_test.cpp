@@ -118,6 +118,20 @@ TEST(GlobalMemory, ReAllocKeepsContentsAndZeroesTheNewTail) {
     GlobalUnlock(h);
     EXPECT_EQ(GlobalFree(h), nullptr);
 
+#ifndef _WIN32
+    // A locked block keeps its address: growing it fails rather than leave the holder of the
+    // old address pointing at freed memory.
+    HGLOBAL locked = GlobalAlloc(GMEM_MOVEABLE, 8);
+    void* held = GlobalLock(locked);
+    EXPECT_EQ(GlobalReAlloc(locked, 1 << 20, GMEM_MOVEABLE), nullptr);
+    EXPECT_EQ(GlobalSize(locked), 8u);
+    EXPECT_EQ(GlobalLock(locked), held);
+    GlobalUnlock(locked);
+    GlobalUnlock(locked);
+    EXPECT_EQ(GlobalReAlloc(locked, 1 << 20, 0), locked);
+    EXPECT_EQ(GlobalFree(locked), nullptr);
+#endif
+
     // A fixed block grows only when it may move, and then the handle changes with it.
     HGLOBAL f = GlobalAlloc(GMEM_FIXED, 4);
     std::memcpy(f, "wxyz", 4);
