@@ -14,8 +14,9 @@
 // .reg files is a host named <name> (letter case ignored) with a registry built from those files
 // only. RegConnectRegistryW and CoCreateInstanceEx reach it by that name.
 //
-// Key and value names compare without regard to letter case; subkeys enumerate in alphabetical
-// order of their upper-case names, as Windows lists them. Handles stay valid across a reload and
+// Key and value names compare without regard to the case of ASCII letters (other letters must
+// match exactly); subkeys enumerate in alphabetical order of their upper-case names, as Windows
+// lists them. Handles stay valid across a reload and
 // keep showing the registry they were opened on.
 #pragma once
 
@@ -136,10 +137,11 @@ LONG OpenHostClassesRoot(std::u16string_view host, HKEY* result);
 HRESULT CLSIDFromProgIDOnHost(std::u16string_view host, LPCOLESTR progId, LPCLSID clsid);
 HRESULT ProgIDFromCLSIDOnHost(std::u16string_view host, REFCLSID clsid, LPOLESTR* progId);
 
-// The registry folders in use: the installed one and the user's (both may be missing on disk).
+// The installed registry folder, <prefix>/share/norvane-opc-client/registry (may not exist).
 std::string InstalledRegistryFolder();
+// The user's folder, $XDG_CONFIG_HOME/norvane-opc-client, holding registry/ and hosts/.
+std::string UserConfigFolder();
 // The folder holding libnvplatform.so; relative module paths of InprocServer32 resolve there.
 std::string PlatformLibraryFolder();
-std::string UserConfigFolder();
 
 }  // namespace nvplatform
