@@ -23,6 +23,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -212,10 +213,10 @@ void SplitLines(std::string_view data, std::vector<Line>& lines) {
     }
 }
 
-// Reads the file; a missing file gives ERROR_FILE_NOT_FOUND (or ERROR_PATH_NOT_FOUND when its
-// folder is missing) and leaves `profile` empty.
-bool Load(const std::string& path, Profile& profile, DWORD& error) {
-    profile = Profile{};
+// Reads the file's bytes; a missing file gives ERROR_FILE_NOT_FOUND (or ERROR_PATH_NOT_FOUND when
+// its folder is missing).
+bool ReadBytes(const std::string& path, std::string& data, DWORD& error) {
+    data.clear();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         int err = errno;
@@ -234,7 +235,6 @@ bool Load(const std::string& path, Profile& profile, DWORD& error) {
         error = ERROR_ACCESS_DENIED;
         return false;
     }
-    std::string data;
     char chunk[65536];
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -250,7 +250,12 @@ bool Load(const std::string& path, Profile& profile, DWORD& error) {
         data.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    error = ERROR_SUCCESS;
+    return true;
+}
 
+Profile Decode(const std::string& data) {
+    Profile profile;
     if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF &&
         static_cast<unsigned char>(data[1]) == 0xFE) {
         profile.encoding = Encoding::Utf16Le;
@@ -266,8 +271,7 @@ bool Load(const std::string& path, Profile& profile, DWORD& error) {
     } else {
         SplitLines(data, profile.lines);
     }
-    error = ERROR_SUCCESS;
-    return true;
+    return profile;
 }
 
 std::string Serialize(const Profile& profile) {
@@ -300,7 +304,7 @@ std::string Serialize(const Profile& profile) {
 // followed so that the link itself survives. The data is not forced to disk on each call: saving
 // a configuration makes a call per key, and syncing each one made a save of a thousand items
 // take half a minute.
-bool Save(const std::string& path, const Profile& profile, DWORD& error) {
+bool Save(const std::string& path, const Profile& profile, std::string& data, DWORD& error) {
     std::string target = path;
     struct stat lst;
     if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
@@ -333,7 +337,7 @@ bool Save(const std::string& path, const Profile& profile, DWORD& error) {
             error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    std::string data = Serialize(profile);
+    data = Serialize(profile);
     bool ok = ::fchmod(fd, mode) == 0;
     int err = ok ? 0 : errno;
     std::size_t done = 0;
@@ -386,6 +390,55 @@ std::vector<SectionRange> Sections(const Profile& profile, std::vector<ParsedLin
         sections.push_back({i, i + 1, parsed.size()});
     }
     return sections;
+}
+
+// A file with its lines classified. The last one read or written is kept: a configuration is
+// read and written one key per call, and classifying every line again on each call made loading
+// a thousand items take seconds. The file is still read on every call, and the kept copy is used
+// only while the bytes are the same, so changes made by anyone else are always seen.
+struct Document {
+    Profile profile;
+    std::vector<ParsedLine> parsed;
+    std::vector<SectionRange> sections;
+};
+
+std::shared_ptr<const Document> MakeDocument(Profile profile) {
+    auto doc = std::make_shared<Document>();
+    doc->profile = std::move(profile);
+    doc->sections = Sections(doc->profile, doc->parsed);
+    return doc;
+}
+
+struct CachedFile {
+    std::string path;
+    std::string bytes;
+    std::shared_ptr<const Document> doc;
+};
+
+// Guarded by profileMutex.
+CachedFile& Cache() {
+    static auto* cache = new CachedFile();
+    return *cache;
+}
+
+void Remember(const std::string& path, std::string bytes, std::shared_ptr<const Document> doc) {
+    CachedFile& cache = Cache();
+    cache.path = path;
+    cache.bytes = std::move(bytes);
+    cache.doc = std::move(doc);
+}
+
+// The file as it is now; nullptr when it cannot be read, with the reason in `error`.
+std::shared_ptr<const Document> Open(const std::string& path, DWORD& error) {
+    std::string bytes;
+    if (!ReadBytes(path, bytes, error))
+        return nullptr;
+    const CachedFile& cache = Cache();
+    if (cache.doc != nullptr && cache.path == path && cache.bytes == bytes)
+        return cache.doc;
+    auto doc = MakeDocument(Decode(bytes));
+    Remember(path, std::move(bytes), doc);
+    return doc;
 }
 
 const SectionRange* FindSection(const std::vector<SectionRange>& sections,
@@ -468,11 +521,10 @@ void AddUnique(std::vector<std::string>& list, const std::string& name) {
     list.push_back(name);
 }
 
-std::vector<std::string> SectionNames(const Profile& profile) {
-    std::vector<ParsedLine> parsed;
+std::vector<std::string> SectionNames(const Document& doc) {
     std::vector<std::string> names;
-    for (const SectionRange& s : Sections(profile, parsed))
-        AddUnique(names, parsed[s.header].name);
+    for (const SectionRange& s : doc.sections)
+        AddUnique(names, doc.parsed[s.header].name);
     return names;
 }
 
@@ -495,12 +547,10 @@ const ParsedLine* FindKey(const std::vector<SectionRange>& sections, const std::
 // The value of a key as GetPrivateProfileStringW returns it, or false when there is none.
 bool ReadValue(const std::string& path, const std::string& section, const std::string& key,
                std::string& value, DWORD& error) {
-    Profile profile;
-    if (!Load(path, profile, error))
+    std::shared_ptr<const Document> doc = Open(path, error);
+    if (doc == nullptr)
         return false;
-    std::vector<ParsedLine> parsed;
-    std::vector<SectionRange> sections = Sections(profile, parsed);
-    const ParsedLine* line = FindKey(sections, parsed, section, key);
+    const ParsedLine* line = FindKey(doc->sections, doc->parsed, section, key);
     if (line == nullptr) {
         error = ERROR_FILE_NOT_FOUND;
         return false;
@@ -531,19 +581,19 @@ extern "C" DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, 
         return n;
     }
     std::lock_guard<std::mutex> lock(profileMutex);
-    Profile profile;
     DWORD error = ERROR_SUCCESS;
-    if (!Load(PathOf(lpFileName), profile, error)) {
+    std::shared_ptr<const Document> doc = Open(PathOf(lpFileName), error);
+    if (doc == nullptr) {
         DWORD n = CopyString(def, lpReturnedString, nSize);
         SetLastError(error);
         return n;
     }
     SetLastError(ERROR_SUCCESS);
     if (lpAppName == nullptr)
-        return CopyList(SectionNames(profile), lpReturnedString, nSize);
+        return CopyList(SectionNames(*doc), lpReturnedString, nSize);
 
-    std::vector<ParsedLine> parsed;
-    std::vector<SectionRange> sections = Sections(profile, parsed);
+    const std::vector<ParsedLine>& parsed = doc->parsed;
+    const std::vector<SectionRange>& sections = doc->sections;
     std::string section = Trim(nv::ToUtf8(lpAppName));
     if (lpKeyName == nullptr) {
         std::vector<std::string> keys;
@@ -640,16 +690,16 @@ extern "C" DWORD GetPrivateProfileSectionW(LPCWSTR lpAppName, LPWSTR lpReturnedS
         return 0;
     }
     std::lock_guard<std::mutex> lock(profileMutex);
-    Profile profile;
     DWORD error = ERROR_SUCCESS;
-    if (!Load(PathOf(lpFileName), profile, error)) {
+    std::shared_ptr<const Document> doc = Open(PathOf(lpFileName), error);
+    if (doc == nullptr) {
         lpReturnedString[0] = 0;
         SetLastError(error);
         return 0;
     }
     SetLastError(ERROR_SUCCESS);
-    std::vector<ParsedLine> parsed;
-    std::vector<SectionRange> sections = Sections(profile, parsed);
+    const std::vector<ParsedLine>& parsed = doc->parsed;
+    const std::vector<SectionRange>& sections = doc->sections;
     std::vector<std::string> entries;
     if (const SectionRange* s = FindSection(sections, parsed, Trim(nv::ToUtf8(lpAppName)))) {
         for (std::size_t i = s->begin; i < s->end; ++i) {
@@ -674,15 +724,15 @@ extern "C" DWORD GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, DWORD n
         return 0;
     }
     std::lock_guard<std::mutex> lock(profileMutex);
-    Profile profile;
     DWORD error = ERROR_SUCCESS;
-    if (!Load(PathOf(lpFileName), profile, error)) {
+    std::shared_ptr<const Document> doc = Open(PathOf(lpFileName), error);
+    if (doc == nullptr) {
         lpszReturnBuffer[0] = 0;
         SetLastError(error);
         return 0;
     }
     SetLastError(ERROR_SUCCESS);
-    return CopyList(SectionNames(profile), lpszReturnBuffer, nSize);
+    return CopyList(SectionNames(*doc), lpszReturnBuffer, nSize);
 }
 
 extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
@@ -732,14 +782,18 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
 
     std::string path = PathOf(lpFileName);
     std::lock_guard<std::mutex> lock(profileMutex);
-    Profile profile;
     DWORD error = ERROR_SUCCESS;
-    if (!Load(path, profile, error) && error != ERROR_FILE_NOT_FOUND) {
+    std::shared_ptr<const Document> doc = Open(path, error);
+    if (doc == nullptr && error != ERROR_FILE_NOT_FOUND) {
         SetLastError(error);
         return FALSE;
     }
-    std::vector<ParsedLine> parsed;
-    std::vector<SectionRange> sections = Sections(profile, parsed);
+    if (doc == nullptr)
+        doc = MakeDocument(Profile{});
+    // The kept copy is shared; the change is made on a copy of its lines.
+    Profile profile = doc->profile;
+    const std::vector<ParsedLine>& parsed = doc->parsed;
+    const std::vector<SectionRange>& sections = doc->sections;
     std::vector<Line>& lines = profile.lines;
     bool changed = false;
 
@@ -794,9 +848,13 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
         }
     }
 
-    if (changed && !Save(path, profile, error)) {
-        SetLastError(error);
-        return FALSE;
+    if (changed) {
+        std::string bytes;
+        if (!Save(path, profile, bytes, error)) {
+            SetLastError(error);
+            return FALSE;
+        }
+        Remember(path, std::move(bytes), MakeDocument(std::move(profile)));
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;

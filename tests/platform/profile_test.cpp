@@ -364,6 +364,20 @@ TEST_F(ProfileFile, Utf16FileIsReadAndWrittenBackAsUtf16) {
     EXPECT_EQ(Bytes(), "\xEF\xBB\xBF[S]\nk=\xC3\xA9\nn=1\n");
 }
 
+TEST_F(ProfileFile, SeesChangesMadeByOthersBetweenCalls) {
+    Put("[S]\nk=1\n");
+    EXPECT_EQ(Get(u"S", u"k"), u"1");
+    // Same size, same file: only the content tells the two apart.
+    Put("[S]\nk=2\n");
+    EXPECT_EQ(Get(u"S", u"k"), u"2");
+    ASSERT_TRUE(Write(u"S", u"n", u"x"));
+    Put("[S]\nk=3\n");
+    ASSERT_TRUE(Write(u"S", u"m", u"y"));
+    EXPECT_EQ(Bytes(), "[S]\nk=3\nm=y\n");
+    fs::remove(path_);
+    EXPECT_EQ(Get(u"S", u"k"), u"<default>");
+}
+
 TEST_F(ProfileFile, ConcurrentWritersLoseNoKeys) {
     constexpr int kThreads = 4;
     constexpr int kKeys = 25;
