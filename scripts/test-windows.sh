@@ -25,6 +25,7 @@ scripts/build.sh "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.c
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvane-wine.XXXXXX")
 export WINEPREFIX=$tmp/prefix
+export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs: .NET and the HTML engine are not needed.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -42,7 +43,6 @@ if ! wineboot -i >"$tmp/wineboot.log" 2>&1; then
   echo "error: wineboot failed to create the prefix" >&2
   exit 1
 fi
-wineserver -w
 
 # ---- Registration -------------------------------------------------------------------------
 
@@ -80,7 +80,6 @@ for f in "${reg_files[@]}"; do
   echo "   register $(basename "$f")"
   wine regedit /S "$(winepath -w "$out")" >/dev/null 2>&1
 done
-wineserver -w
 
 # regedit says nothing when it rejects a file: check that every class registered with a module
 # landed in the prefix's registry.
