@@ -53,8 +53,12 @@ TComponent* TComponent::FindComponent(const std::string& name) const {
 }
 
 void TComponent::InsertComponent(TComponent* component) {
-    if (component == nullptr || component->owner_ == this)
+    if (component == nullptr || component == this || component->owner_ == this)
         return;
+    // An owner inside its own subtree would destroy itself.
+    for (TComponent* up = owner_; up != nullptr; up = up->owner_)
+        if (up == component)
+            throw EListError("A component cannot own one of its owners");
     if (component->owner_ != nullptr)
         component->owner_->RemoveComponent(component);
     components_.push_back(component);

@@ -949,7 +949,8 @@ constexpr std::int64_t MSecsPerDayInt = 86400000;
 constexpr std::int64_t MinDay = -693593;
 constexpr std::int64_t MaxDay = 2958465;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+// Days since 1970-01-01 of a proleptic Gregorian date, counted in 400-year eras so that the
+// arithmetic stays exact for every year the type supports.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;

@@ -71,6 +71,16 @@ TEST(Component, OwnerHearsInsertionAndRemoval) {
     log.clear();
 }
 
+TEST(Component, OwnershipCannotFormACycle) {
+    TComponent root;
+    auto* child = new TComponent(&root);
+    auto* grandchild = new TComponent(child);
+    EXPECT_THROW(grandchild->InsertComponent(&root), EListError);
+    root.InsertComponent(&root);
+    EXPECT_EQ(root.ComponentCount(), 1);
+    EXPECT_EQ(grandchild->ComponentCount(), 0);
+}
+
 TEST(Component, FreeNotificationReachesTheSurvivorWhicheverGoesFirst) {
     for (bool serverFirst : {true, false}) {
         Log log;
