@@ -60,6 +60,8 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
 #define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 
+// Language ids; the locale calls may declare them too.
+#ifndef MAKELANGID
 #define LANG_NEUTRAL 0x00
 #define LANG_ENGLISH 0x09
 #define SUBLANG_NEUTRAL 0x00
@@ -69,6 +71,7 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 #define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
 #define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
+#endif
 
 extern "C" {
 // Only system texts are available (FORMAT_MESSAGE_FROM_SYSTEM, optionally with FROM_HMODULE,
