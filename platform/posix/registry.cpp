@@ -22,6 +22,7 @@
 #include <unordered_set>
 
 #include "platform/NvWide.h"
+#include "platform/posix/kernel.h"
 #include "platform/posix/winerror.h"
 
 namespace {
@@ -937,14 +938,12 @@ std::vector<std::u16string> SimulatedHostNames() {
 }
 
 std::u16string LocalComputerName() {
-    char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0)
-        return u"localhost";
-    std::string name(buffer);
-    auto dot = name.find('.');
-    if (dot != std::string::npos)
-        name.resize(dot);
-    return nv::ToWide(name);
+    // The name Windows shows for this computer, the one the program compares host names with.
+    WCHAR buffer[64] = {};
+    DWORD size = 64;
+    if (GetComputerNameW(buffer, &size))
+        return std::u16string(buffer, size);
+    return u"localhost";
 }
 
 bool IsLocalHostName(std::u16string_view name) {
@@ -952,13 +951,14 @@ bool IsLocalHostName(std::u16string_view name) {
     if (name.empty() || name == u"." || EqualNoCase(name, u"localhost") || name == u"127.0.0.1" ||
         name == u"::1")
         return true;
-    std::u16string shortName = LocalComputerName();
-    if (EqualNoCase(name, shortName))
+    if (EqualNoCase(name, LocalComputerName()))
         return true;
+    // The system host name, in full and up to its first dot, names this computer too.
     char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) == 0 && EqualNoCase(name, nv::ToWide(buffer)))
-        return true;
-    return false;
+    if (::gethostname(buffer, sizeof buffer - 1) != 0)
+        return false;
+    std::u16string host = nv::ToWide(buffer);
+    return EqualNoCase(name, host) || EqualNoCase(name, host.substr(0, host.find(u'.')));
 }
 
 bool IsSimulatedHost(std::u16string_view name) {

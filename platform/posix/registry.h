@@ -117,11 +117,12 @@ std::vector<std::string> RegistryLoadErrors();
 // The names of the simulated hosts, as their folders are spelled, sorted without regard to case.
 std::vector<std::u16string> SimulatedHostNames();
 
-// This computer's network name (the host name up to its first dot).
+// This computer's name as GetComputerNameW gives it.
 std::u16string LocalComputerName();
 
-// True for an empty name, ".", "localhost", "127.0.0.1", "::1" and this computer's name (full or up
-// to its first dot); a leading "\\" is ignored.
+// True for an empty name, ".", "localhost", "127.0.0.1", "::1", this computer's name as
+// GetComputerNameW gives it, and the system host name in full or up to its first dot; letter case
+// and a leading "\\" are ignored.
 bool IsLocalHostName(std::u16string_view name);
 
 // True when the name (leading "\\" ignored) is a simulated host and not this computer.

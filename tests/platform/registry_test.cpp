@@ -5,6 +5,8 @@
 
 #ifndef _WIN32
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -402,6 +404,11 @@ TEST(RegistryHosts, EachSimulatedHostHasItsOwnRegistry) {
     ASSERT_EQ(RegConnectRegistryW((u"\\\\" + upperSelf).c_str(), HKEY_CLASSES_ROOT, &own.h), ERROR_SUCCESS);
     EXPECT_EQ(ReadString(own.h, u"NvTest.Local"), u"here");
     EXPECT_TRUE(nvplatform::IsLocalHostName(upperSelf));
+    // The computer name is the host name cut short; the host name itself names this computer too.
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    EXPECT_TRUE(nvplatform::IsLocalHostName(nv::ToWide(host)));
+    EXPECT_FALSE(nvplatform::IsLocalHostName(nv::ToWide(std::string(host) + "-other")));
 }
 
 }  // namespace
