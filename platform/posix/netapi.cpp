@@ -105,10 +105,28 @@ nv::WideString ServerName(LPCWSTR servername) {
     return start == nv::WideString::npos ? nv::WideString() : name.substr(start);
 }
 
+nv::WideString DnsName(COMPUTER_NAME_FORMAT format) {
+    WCHAR buf[256] = {};
+    DWORD size = 256;
+    if (!GetComputerNameExW(format, buf, &size))
+        return {};
+    return nv::WideString(buf, size);
+}
+
+// Every way of naming this computer: none at all, ".", "localhost", the loopback addresses, the
+// computer name and the host name in full or up to its first dot.
+bool IsThisComputer(const nv::WideString& name) {
+    if (name.empty() || name == u"." || name == u"127.0.0.1" || name == u"::1" ||
+        SameHost(name, u"localhost"))
+        return true;
+    return SameHost(name, LocalName()) || SameHost(name, DnsName(ComputerNameDnsHostname)) ||
+           SameHost(name, DnsName(ComputerNameDnsFullyQualified));
+}
+
 // NERR_Success when the name is empty, this computer or a simulated host.
 NET_API_STATUS CheckServer(const nv::WideString& name, const std::vector<nv::WideString>& hosts,
                            nv::WideString* canonical = nullptr) {
-    if (name.empty() || SameHost(name, u"localhost") || SameHost(name, LocalName())) {
+    if (IsThisComputer(name)) {
         if (canonical != nullptr)
             *canonical = LocalName();
         return NERR_Success;

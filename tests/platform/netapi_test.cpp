@@ -149,6 +149,13 @@ TEST(NetworkHosts, WorkstationInfoOfThisComputerAndOfAHost) {
     EXPECT_EQ(std::u16string(reinterpret_cast<WKSTA_INFO_100*>(buf)->wki100_computername), u"Plant7");
     NetApiBufferFree(buf);
 
+    for (std::u16string local :
+         {std::u16string(u"."), std::u16string(u"localhost"), std::u16string(u"\\\\127.0.0.1")}) {
+        ASSERT_EQ(NetWkstaGetInfo(local.data(), 100, &buf), static_cast<NET_API_STATUS>(NERR_Success));
+        EXPECT_EQ(std::u16string(reinterpret_cast<WKSTA_INFO_100*>(buf)->wki100_computername), LocalName());
+        NetApiBufferFree(buf);
+    }
+
     WCHAR unknown[] = u"Elsewhere";
     EXPECT_EQ(NetWkstaGetInfo(unknown, 100, &buf), static_cast<NET_API_STATUS>(ERROR_BAD_NETPATH));
     EXPECT_EQ(buf, nullptr);
