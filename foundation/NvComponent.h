@@ -1,7 +1,8 @@
 // Components: objects with an owner and with free notification.
 //
 // Ownership: a component created with an owner is destroyed by that owner, after the owner's
-// derived destructors have run, in the reverse order of insertion. Free notification: two
+// derived destructors have run, in the reverse order of insertion; the owner, being on its way
+// out, is not notified of these. Free notification: two
 // components linked with `FreeNotification` each learn, through `Notification(x, opRemove)`,
 // that the other is going away, whichever goes first; the link is then gone from both sides.
 //
