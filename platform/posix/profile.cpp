@@ -9,7 +9,8 @@
 //   anything else              kept, but not a key: reading it gives the default and it is not
 //                              listed among the keys; GetPrivateProfileSectionW lists it as is
 // Lines before the first header belong to no section. When a section or a key occurs twice,
-// the first one is the one read and written.
+// the first one is the one read and written, the name is listed once, and deleting it removes
+// every copy (otherwise a later copy would show through after the delete).
 //
 // Files are UTF-8 (with or without a byte-order mark); a UTF-16LE file with its mark is read and
 // written back as UTF-16LE. A changed file is written to a temporary file in the same folder and

@@ -267,6 +267,8 @@ TEST_F(ProfileFile, NewSectionsAndFilesAreCreated) {
 
 TEST_F(ProfileFile, DeletesKeysAndSectionsWithAllTheirCopies) {
     Put("[A]\r\nk=1\r\nK=2\r\nother=3\r\n[B]\r\nb=1\r\n[a]\r\nk=late\r\n");
+    EXPECT_EQ(List(nullptr, 10), u"A\0B\0\0#####"s.substr(0, 10));
+    EXPECT_EQ(List(u"A", 12), u"k\0other\0\0###"s.substr(0, 12));
     ASSERT_TRUE(Write(u"A", u"k", nullptr));
     EXPECT_EQ(Bytes(), "[A]\r\nother=3\r\n[B]\r\nb=1\r\n[a]\r\nk=late\r\n");
     EXPECT_EQ(Get(u"A", u"k"), u"<default>");
