@@ -274,7 +274,7 @@ void TNvOPCServerList::SearchRegistry() {
             break;
     }
     for (const WideString& name : names) {
-        if (name.empty() || name.front() == u'.')
+        if (name.empty() || name.front() == static_cast<WCHAR>('.'))
             continue;
         try {
             AddFromRegistryKey(name);
@@ -286,10 +286,10 @@ void TNvOPCServerList::SearchRegistry() {
 
 void TNvOPCServerList::AddFromRegistryKey(const WideString& name) {
     RegKey opc;
-    if (!opc.Open(registryRoot_, name + u"\\OPC"))
+    if (!opc.Open(registryRoot_, name + OLESTR("\\OPC")))
         return;
     RegKey clsidKey;
-    if (!clsidKey.Open(registryRoot_, name + u"\\CLSID"))
+    if (!clsidKey.Open(registryRoot_, name + OLESTR("\\CLSID")))
         return;
     std::string text = clsidKey.ReadString(nullptr);
     CLSID clsid{};
@@ -300,10 +300,10 @@ void TNvOPCServerList::AddFromRegistryKey(const WideString& name) {
     details->Description =
         progIDKey.Open(registryRoot_, name) ? progIDKey.ReadString(nullptr) : std::string();
     RegKey vendorKey;
-    if (vendorKey.Open(registryRoot_, name + u"\\OPC\\Vendor"))
+    if (vendorKey.Open(registryRoot_, name + OLESTR("\\OPC\\Vendor")))
         details->Vendor = vendorKey.ReadString(nullptr);
     else
-        details->Vendor = opc.ReadString(u"Vendor");
+        details->Vendor = opc.ReadString(OLESTR("Vendor"));
     details->Categories.Include(opcscDataAccess10);
 }
 
