@@ -1,6 +1,8 @@
 #include "opc/NvOPCError.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "foundation/NvSysUtils.h"
 #include "platform/NvWide.h"
@@ -109,10 +111,11 @@ std::string GetInterfaceName(REFIID iid) {
 
 // ---- ENvOPCError -----------------------------------------------------------------------------
 
-ENvOPCError::ENvOPCError(HRESULT errorCode, const WCHAR* reason, const std::string& method, REFIID iid)
+ENvOPCError::ENvOPCError(HRESULT errorCode, const WCHAR* reason, const std::string& method, const ::IID& iid)
     : ENvOPCError(errorCode, ToUtf8(reason), method, iid) {}
 
-ENvOPCError::ENvOPCError(HRESULT errorCode, const std::string& reason, const std::string& method, REFIID iid)
+ENvOPCError::ENvOPCError(HRESULT errorCode, const std::string& reason, const std::string& method,
+                         const ::IID& iid)
     : EOleSysError(std::string(), errorCode), reason_(reason), iid_(iid), method_(method) {
     SetMessage(Format("OPC Error in method %s.%s\rCode: $%x (%s)\rDetails: %s", GetInterfaceName(iid_),
                       method_, errorCode, GetReason(), GetDetails()));

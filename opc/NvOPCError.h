@@ -35,9 +35,10 @@ public:
 // with single carriage returns between the lines.
 class ENvOPCError : public EOleSysError {
 public:
-    // reason: the server's text for the code, or null/empty for none.
-    ENvOPCError(HRESULT errorCode, const WCHAR* reason, const std::string& method, REFIID iid);
-    ENvOPCError(HRESULT errorCode, const std::string& reason, const std::string& method, REFIID iid);
+    // reason: the server's text for the code, or null/empty for none. (The identifier type is
+    // spelt ::IID because the accessor below takes that name inside the class.)
+    ENvOPCError(HRESULT errorCode, const WCHAR* reason, const std::string& method, const ::IID& iid);
+    ENvOPCError(HRESULT errorCode, const std::string& reason, const std::string& method, const ::IID& iid);
 
     const ::IID& IID() const { return iid_; }
     const std::string& Method() const { return method_; }

@@ -318,6 +318,31 @@ TEST_F(ConvertTest, NestedArraysAreQuotedInsideTheirParent) {
     EXPECT_EQ(Text(a.v, true), "\"7;x;\"\"1;2\"\";#EMPTY\"{Array of Variant}");
 }
 
+TEST_F(ConvertTest, DecimalAndCurrencyElementsReadLikeTheirScalars) {
+    Var a;
+    a.v.vt = VT_ARRAY | VT_DECIMAL;
+    a.v.parray = SafeArrayCreateVector(VT_DECIMAL, 0, 2);
+    DECIMAL d{};
+    d.Lo64 = 15;
+    d.scale = 1;
+    LONG i = 0;
+    SafeArrayPutElement(a.v.parray, &i, &d);
+    d.sign = DECIMAL_NEG;
+    d.scale = 0;
+    i = 1;
+    SafeArrayPutElement(a.v.parray, &i, &d);
+    EXPECT_EQ(Text(a.v, true), "\"1.5;-15\"{Array of Decimal}");
+
+    Var c;
+    c.v.vt = VT_ARRAY | VT_CY;
+    c.v.parray = SafeArrayCreateVector(VT_CY, 0, 1);
+    CY cy;
+    cy.int64 = 25000;
+    i = 0;
+    SafeArrayPutElement(c.v.parray, &i, &cy);
+    EXPECT_EQ(Text(c.v), "\"2.5\"");
+}
+
 TEST_F(ConvertTest, ArrayByReferenceReadsTheReferencedArray) {
     SAFEARRAY* array = IntVector({8, 9});
     VARIANT v = Make(VT_ARRAY | VT_BYREF | VT_I4);

@@ -39,16 +39,6 @@ protected:
     std::vector<std::string> journal_;
 };
 
-TEST_F(SignalsTest, ANewSignalIsActiveWithItsSenderAndNoSlots) {
-    TNvSignal signal(&server_);
-    EXPECT_TRUE(signal.Active());
-    EXPECT_EQ(signal.Sender(), &server_);
-    EXPECT_EQ(signal.SlotCount(), 0);
-    TNvSlot slot;
-    EXPECT_TRUE(slot.Enabled());
-    EXPECT_EQ(slot.SignalCount(), 0);
-}
-
 TEST_F(SignalsTest, ConnectingTwiceFromEitherSideLeavesOneLinkOnEachSide) {
     TNvSignal signal(&server_);
     TNvSlot slot;
@@ -206,18 +196,6 @@ TEST_F(SignalsTest, AHandlerExceptionReachesTheCaller) {
     signal.Connect(&slot);
     EXPECT_THROW(signal.Raise(), EListError);
     ExpectLinked(signal, slot, true);
-}
-
-TEST_F(SignalsTest, ASlotHearsEverySignalItIsConnectedTo) {
-    TComponent other;
-    other.SetName("Other");
-    TNvSignal connect(&server_), disconnect(&other);
-    Listener group("g", journal_);
-    group.slot.Connect(&connect);
-    group.slot.Connect(&disconnect);
-    connect.Raise();
-    disconnect.Raise();
-    EXPECT_EQ(journal_, (std::vector<std::string>{"g.signal(Server)", "g.signal(Other)"}));
 }
 
 }  // namespace

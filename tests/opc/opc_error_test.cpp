@@ -370,20 +370,5 @@ TEST(OPCTaskMemory, FreeItemResultListFreesEveryBlobAndTheList) {
     EXPECT_EQ(none, nullptr);
 }
 
-TEST(OPCTaskMemory, TheFreeVariantsReleaseAndClear) {
-    HRESULT* errors = nullptr;
-    TNvOPCAlloc::AllocMem(errors, 4 * sizeof(HRESULT));
-    TNvOPCAlloc::FreeResultList(errors);
-    EXPECT_EQ(errors, nullptr);
-    OPCITEMSTATE* states = nullptr;
-    TNvOPCAlloc::AllocMem(states, 2 * sizeof(OPCITEMSTATE));
-    TNvOPCAlloc::FreeItemStateList(states);
-    EXPECT_EQ(states, nullptr);
-    BYTE* blob = nullptr;
-    TNvOPCAlloc::AllocMem(blob, 3);
-    TNvOPCAlloc::FreeBlob(blob);
-    EXPECT_EQ(blob, nullptr);
-}
-
 }  // namespace
 }  // namespace nv
