@@ -753,6 +753,9 @@ HRESULT STDMETHODCALLTYPE Group::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD 
     if (!callback_) {
         return CONNECT_E_NOCONNECTION;
     }
+    if (core_->Stopped()) {
+        return E_FAIL;  // the server object is gone: nothing runs requests any more
+    }
     auto task = std::make_unique<AsyncTask>();
     task->kind = AsyncTask::Kind::Read;
     task->group = ComPtr<Group>(this, true);
@@ -778,6 +781,9 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIA
     if (!callback_) {
         return CONNECT_E_NOCONNECTION;
     }
+    if (core_->Stopped()) {
+        return E_FAIL;  // the server object is gone: nothing runs requests any more
+    }
     auto task = std::make_unique<AsyncTask>();
     task->kind = AsyncTask::Kind::Write;
     task->group = ComPtr<Group>(this, true);
@@ -798,8 +804,8 @@ HRESULT STDMETHODCALLTYPE Group::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransa
     if (!callback_) {
         return CONNECT_E_NOCONNECTION;
     }
-    if (!active_ || !HasActiveItems()) {
-        return E_FAIL;  // nothing a refresh could report
+    if (!active_ || !HasActiveItems() || core_->Stopped()) {
+        return E_FAIL;  // nothing a refresh could report, or nobody left to run it
     }
     auto task = std::make_unique<AsyncTask>();
     task->kind = AsyncTask::Kind::Refresh;
@@ -884,6 +890,9 @@ HRESULT STDMETHODCALLTYPE Group::Read(DWORD dwConnection, OPCDATASOURCE dwSource
     if (!advise || advise->format == Formats().writeComplete) {
         return CONNECT_E_NOCONNECTION;  // read results need a data stream to travel in
     }
+    if (core_->Stopped()) {
+        return E_FAIL;
+    }
     auto task = std::make_unique<AsyncTask>();
     task->kind = AsyncTask::Kind::Read;
     task->da1 = true;
@@ -910,6 +919,9 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwConnection, DWORD dwCount, OPCHAN
     if (!FindAdvise(dwConnection)) {
         return CONNECT_E_NOCONNECTION;
     }
+    if (core_->Stopped()) {
+        return E_FAIL;
+    }
     auto task = std::make_unique<AsyncTask>();
     task->kind = AsyncTask::Kind::Write;
     task->da1 = true;
@@ -932,7 +944,7 @@ HRESULT STDMETHODCALLTYPE Group::Refresh(DWORD dwConnection, OPCDATASOURCE dwSou
     if (!advise || advise->format == Formats().writeComplete) {
         return CONNECT_E_NOCONNECTION;
     }
-    if (!active_ || !HasActiveItems()) {
+    if (!active_ || !HasActiveItems() || core_->Stopped()) {
         return E_FAIL;
     }
     auto task = std::make_unique<AsyncTask>();

@@ -361,6 +361,9 @@ void ServerCore::SetControlState(ControlKind kind, const VARIANT& v) {
 }
 
 void ServerCore::Queue(std::unique_ptr<AsyncTask> task) {
+    if (stopped_) {
+        return;  // nobody would run it, and it would keep its group (and so this core) alive
+    }
     tasks_.push_back(std::move(task));
     Wake();
 }

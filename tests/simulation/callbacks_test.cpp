@@ -308,9 +308,14 @@ TEST_F(CallbackTest, ReleasingTheServerInsideACallbackIsSafe) {
     Value v;
     auto added = AddItems(group_.Get(), {"Static.Int4"});
     EXPECT_EQ(ReadSync(group_.Get(), added[0].hServer, OPC_DS_DEVICE, &v), S_OK);
+    // Without its server nothing runs asynchronous requests any more, and it says so.
     Ptr<IOPCAsyncIO2> io = group_.As<IOPCAsyncIO2>();
     DWORD cancelId;
-    EXPECT_EQ(io->Refresh2(OPC_DS_CACHE, 1, &cancelId), S_OK);
+    EXPECT_EQ(io->Refresh2(OPC_DS_CACHE, 1, &cancelId), E_FAIL);
+    OPCHANDLE h = added[0].hServer;
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(io->Read(1, &h, 2, &cancelId, &errors), E_FAIL);
+    EXPECT_EQ(errors, nullptr);
 }
 
 TEST_F(CallbackTest, HundredThousandItemsAtTenMillisecondsAllReportEveryChange) {
