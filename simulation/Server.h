@@ -133,6 +133,9 @@ private:
 
     std::chrono::steady_clock::time_point started_;
     uint64_t sample_ = 1;
+    double sampleSeconds_ = 0.0;
+    FILETIME sampleTime_{};
+    DATE sampleDate_ = 0.0;
     DWORD nextTransactionId_ = 1;
     bool stopped_ = false;
     bool running_ = false;

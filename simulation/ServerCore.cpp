@@ -118,6 +118,8 @@ ServerCore::ServerCore(ServerFlavor flavor_, std::shared_ptr<const AddressSpace>
     lastUpdateTime = FILETIME{};
     const auto& items = space->Items();
     states.resize(items.size());
+    sampleTime_ = startTime;
+    sampleDate_ = FileTimeToDate(startTime);
     DATE now = FileTimeToDate(startTime);
     for (size_t i = 0; i < items.size(); ++i) {
         ItemState& s = states[i];
@@ -202,7 +204,11 @@ double ServerCore::Seconds() const {
 }
 
 void ServerCore::NextSample() {
+    // One clock reading per sample, shared by every item it touches.
     ++sample_;
+    sampleSeconds_ = Seconds();
+    sampleTime_ = NowFileTime();
+    sampleDate_ = FileTimeToDate(sampleTime_);
 }
 
 DWORD ServerCore::NextTransactionId() {
@@ -219,9 +225,8 @@ void ServerCore::Sample(uint32_t index) {
         return;
     }
     ItemState& s = states[index];
-    FILETIME now = NowFileTime();
     VARIANT v;
-    ComputeValue(item, Seconds(), sample_, FileTimeToDate(now), &v);
+    ComputeValue(item, sampleSeconds_, sample_, sampleDate_, &v);
     bool same = v.vt == s.value.vt;
     if (same) {
         if (v.vt == VT_BSTR) {
@@ -239,7 +244,7 @@ void ServerCore::Sample(uint32_t index) {
     }
     VariantClear(&s.value);
     s.value = v;
-    s.timeStamp = now;
+    s.timeStamp = sampleTime_;
     s.changes++;
 }
 
