@@ -115,7 +115,13 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
     if (pbstr == nullptr)
         return FALSE;
-    return SysReAllocStringLen(pbstr, psz, psz == nullptr ? 0 : Wcslen(psz));
+    if (psz == nullptr) {
+        // No source means no string at all here (unlike the length-taking variant).
+        SysFreeString(*pbstr);
+        *pbstr = nullptr;
+        return TRUE;
+    }
+    return SysReAllocStringLen(pbstr, psz, Wcslen(psz));
 }
 
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {

@@ -15,6 +15,8 @@ namespace {
 
 constexpr size_t kHiddenBytes = 16;
 constexpr USHORT kFixedStorage = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
+// Marks arrays made by SafeArrayCreateVector, as Windows does; copies do not carry it.
+constexpr USHORT kCreatedAsVector = 0x2000;
 
 DEFINE_GUID(kIID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 
@@ -254,7 +256,10 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
     SAFEARRAYBOUND bound{cElements, lLbound};
-    return SafeArrayCreate(vt, 1, &bound);
+    SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
+    if (psa != nullptr)
+        psa->fFeatures |= kCreatedAsVector;
+    return psa;
 }
 
 HRESULT SafeArrayDestroyData(SAFEARRAY* psa) {
@@ -489,7 +494,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     if (FAILED(hr))
         return hr;
     // The copy always owns heap storage, whatever kind of storage the original had.
-    copy->fFeatures = psa->fFeatures & ~(kFixedStorage | FADF_FIXEDSIZE);
+    copy->fFeatures = psa->fFeatures & ~(kFixedStorage | FADF_FIXEDSIZE | kCreatedAsVector);
     copy->cbElements = psa->cbElements;
     std::memcpy(copy->rgsabound, psa->rgsabound, psa->cDims * sizeof(SAFEARRAYBOUND));
     std::memcpy(HiddenOf(copy), HiddenOf(psa), kHiddenBytes);

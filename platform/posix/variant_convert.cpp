@@ -218,14 +218,20 @@ HRESULT DecimalFromExact(const ExactNumber& n, DECIMAL& out) {
             return DISP_E_OVERFLOW;
         return MakeDecimal(n.negative, n.digits * Pow10(n.exp10), 0, out);
     }
-    int scale = -n.exp10;
-    UInt128 magnitude = n.digits;
+    // Trailing fractional zeros of the text are not kept: "1.50" is 1.5 with scale 1.
+    ExactNumber trimmed = n;
+    while (trimmed.exp10 < 0 && !trimmed.sticky && trimmed.digits % 10 == 0) {
+        trimmed.digits /= 10;
+        ++trimmed.exp10;
+    }
+    int scale = -trimmed.exp10;
+    UInt128 magnitude = trimmed.digits;
     if (scale > kMaxDecimalScale) {
         const int drop = scale - kMaxDecimalScale;
-        magnitude = drop > 38 ? 0 : DivideRoundEven(magnitude, Pow10(drop), n.sticky);
+        magnitude = drop > 38 ? 0 : DivideRoundEven(magnitude, Pow10(drop), trimmed.sticky);
         scale = kMaxDecimalScale;
     }
-    return MakeDecimal(n.negative, magnitude, scale, out);
+    return MakeDecimal(trimmed.negative, magnitude, scale, out);
 }
 
 // Doubles carry 15 significant decimal digits (floats 7); the decimal gets exactly those.
