@@ -1,6 +1,7 @@
 #include "simulation/DataStream.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace nv::sim {
