@@ -103,6 +103,30 @@ TEST(VariantTime, OutOfRangeIsRefused) {
     EXPECT_EQ(VariantChangeType(&d, &v, 0, VT_DATE), DISP_E_OVERFLOW);
 }
 
+// The invariant locale has the same pictures everywhere, so this also runs on Windows.
+TEST(VariantTime, InvariantText) {
+    struct Case {
+        double date;
+        const OLECHAR* text;
+    };
+    const Case cases[] = {
+        {45000.5, OLESTR("03/15/2023 12:00:00")},
+        {45000.0, OLESTR("03/15/2023")},
+        {0.75, OLESTR("18:00:00")},
+        {-1.25, OLESTR("12/29/1899 06:00:00")},
+    };
+    for (const Case& c : cases) {
+        BSTR text = nullptr;
+        ASSERT_EQ(VarBstrFromDate(c.date, LOCALE_INVARIANT, 0, &text), S_OK);
+        EXPECT_EQ(Text(text), Text(c.text));
+        SysFreeString(text);
+        DATE back = 0;
+        Text input(c.text);  // some SDK headers take a non-const string here
+        EXPECT_EQ(VarDateFromStr(input.data(), LOCALE_INVARIANT, 0, &back), S_OK);
+        EXPECT_DOUBLE_EQ(back, c.date);
+    }
+}
+
 #ifndef _WIN32
 
 class DateText : public testing::Test {
