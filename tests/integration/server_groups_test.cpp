@@ -124,16 +124,4 @@ TEST(ServerGroupsTest, ClearRestartsNumberingAndDestroysOwnedGroupsLastFirst) {
     EXPECT_EQ(destroyed, 4);
 }
 
-TEST(ServerGroupsTest, NextClientHandleCountsOnFromTheLastGroup) {
-    TNvOPCServer server;
-    Group a("A");
-    server.ConnectGroup(&a);
-    EXPECT_EQ(server.NextClientHandle(), 2u);
-    Group b("B");
-    server.ConnectGroup(&b);
-    EXPECT_EQ(b.Handle(), 3u);
-    server.DisconnectGroup(&a);
-    server.DisconnectGroup(&b);
-}
-
 }  // namespace
