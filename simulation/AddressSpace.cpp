@@ -559,6 +559,8 @@ std::shared_ptr<const AddressSpace> AddressSpace::Build(bool flat, DWORD bulkIte
         {ControlKind::DelayMs, "DelayMs", VT_I4, "Every call waits this many milliseconds"},
         {ControlKind::RefuseCallbacks, "RefuseCallbacks", VT_BOOL, "New callback connections are refused"},
         {ControlKind::DropCallbacks, "DropCallbacks", VT_BOOL, "Callbacks are silently not made"},
+        {ControlKind::RefuseItems, "RefuseItems", VT_BSTR,
+         "Items whose IDs match this pattern ('*', '?') are refused as unknown; Control items never are"},
     };
     for (const auto& c : controls) {
         ItemDef& item = space->AddItem(control, Widen(c.name), c.vt, ItemKind::Control);

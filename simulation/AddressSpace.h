@@ -38,6 +38,7 @@ enum class ControlKind : uint8_t {
     DelayMs,          // VT_I4: every call waits this long before it runs
     RefuseCallbacks,  // VT_BOOL: new callback connections are refused
     DropCallbacks,    // VT_BOOL: callbacks are silently not made
+    RefuseItems,      // VT_BSTR: item IDs matching this pattern are refused as unknown
 };
 
 inline constexpr DWORD kAccessRead = 0x01;

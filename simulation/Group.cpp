@@ -305,6 +305,10 @@ HRESULT Group::CheckDefinition(const OPCITEMDEF& def, const ItemDef** item) cons
     if (!found) {
         return OPC_E_UNKNOWNITEMID;
     }
+    if (!core_->refuseItems.empty() && found->kind != ItemKind::Control &&
+        MatchesPattern(found->itemId, core_->refuseItems)) {
+        return OPC_E_UNKNOWNITEMID;  // as if the item had gone from the address space
+    }
     if (def.szAccessPath && def.szAccessPath[0]) {
         return OPC_E_UNKNOWNPATH;  // this server's items have no access paths
     }
@@ -1253,6 +1257,9 @@ Clock::time_point Group::Tick(Clock::time_point now, std::vector<std::unique_ptr
 }
 
 void Group::RunTask(AsyncTask& task, std::vector<std::unique_ptr<Delivery>>* out) {
+    if (removed_) {
+        return;  // a removed group's pending requests end with it
+    }
     if (task.kind == AsyncTask::Kind::Write) {
         std::vector<OPCHANDLE> handles;
         std::vector<HRESULT> errors;
@@ -1327,9 +1334,6 @@ void Group::RunTask(AsyncTask& task, std::vector<std::unique_ptr<Delivery>>* out
             for (const auto& gi : items_) {
                 if (gi.active && !gi.gone) {
                     CollectUpdate(gi, device, &updates);
-                    if (!device && !active_) {
-                        updates.back().quality = OPC_QUALITY_BAD | OPC_QUALITY_OUT_OF_SERVICE;
-                    }
                 }
             }
         }
@@ -1339,7 +1343,7 @@ void Group::RunTask(AsyncTask& task, std::vector<std::unique_ptr<Delivery>>* out
 }
 
 void Group::CancelComplete(AsyncTask& task, std::vector<std::unique_ptr<Delivery>>* out) {
-    if (!callback_ || core_->dropCallbacks) {
+    if (removed_ || !callback_ || core_->dropCallbacks) {
         return;
     }
     auto d = std::make_unique<DataCallbackDelivery>();

@@ -118,6 +118,7 @@ public:
     LONG delayMs = 0;
     bool refuseCallbacks = false;
     bool dropCallbacks = false;
+    WString refuseItems;
     std::vector<WString> pendingShutdowns;
     // Shutdown callbacks of the server object.
     struct ShutdownSink {

@@ -360,6 +360,9 @@ void ServerCore::SetControlState(ControlKind kind, const VARIANT& v) {
         case ControlKind::DropCallbacks:
             dropCallbacks = v.boolVal != VARIANT_FALSE;
             break;
+        case ControlKind::RefuseItems:
+            refuseItems = v.bstrVal ? v.bstrVal : OLESTR("");
+            break;
         case ControlKind::None:
             break;
     }

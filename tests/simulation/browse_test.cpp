@@ -154,6 +154,7 @@ TEST_F(BrowseTest, FlatSpaceListsFullIdsAndHasNoPositions) {
     auto statics = List(b.Get(), OPC_FLAT, "Static.*", VT_I4);
     EXPECT_EQ(statics, (std::vector<std::string>{"Static.Int4"}));
     EXPECT_EQ(List(b.Get(), OPC_LEAF, "Control.Fail*").size(), 3u);
+    EXPECT_EQ(List(b.Get(), OPC_LEAF, "Control.Refuse*").size(), 2u);
     EXPECT_EQ(b->ChangeBrowsePosition(OPC_BROWSE_DOWN, OLESTR("Static")), E_FAIL);
     EXPECT_EQ(ItemId(b.Get(), "Static.Int4"), "Static.Int4");
     EXPECT_EQ(ItemId(b.Get(), "Static"), "<failed>");

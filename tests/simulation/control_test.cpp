@@ -209,4 +209,18 @@ TEST_F(ControlTest, DroppedCallbacksAreAcceptedButNeverMade) {
     sink->Release();
 }
 
+TEST_F(ControlTest, RefusedItemsAreUnknownButControlItemsStayReachable) {
+    ASSERT_EQ(WriteControl(server_.Get(), "RefuseItems", Value::Str("Static.*")), S_OK);
+    Ptr<IOPCItemMgt> group = AddGroup(server_.Get(), "g", 1000);
+    auto added = AddItems(group.Get(), {"Static.Int4", "ReadOnly.Int4", "Control.RefuseItems"});
+    EXPECT_EQ(added[0].error, OPC_E_UNKNOWNITEMID);
+    EXPECT_EQ(added[1].error, S_OK);
+    ASSERT_EQ(added[2].error, S_OK);
+    // A pattern that matches everything still leaves the way back.
+    ASSERT_EQ(WriteSync(group.Get(), added[2].hServer, Value::Str("*")), S_OK);
+    EXPECT_EQ(AddItems(group.Get(), {"ReadOnly.Int4"})[0].error, OPC_E_UNKNOWNITEMID);
+    ASSERT_EQ(WriteSync(group.Get(), added[2].hServer, Value::Str("")), S_OK);
+    EXPECT_EQ(AddItems(group.Get(), {"Static.Int4"})[0].error, S_OK);
+}
+
 }  // namespace
