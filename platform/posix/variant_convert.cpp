@@ -10,8 +10,11 @@
 //   VariantChangeType a Boolean becomes the decimal 1 or 0 (VarDecFromBool is not offered).
 // - Signed and unsigned types of the same width (I1/UI1, I2/UI2, I4/UI4/INT/UINT, I8/UI8)
 //   convert into each other by bit pattern, without a range check.
-// - VT_EMPTY converts to 0, "" and False; VT_NULL converts to nothing but itself. Every scalar
-//   type converts to VT_EMPTY or VT_NULL (the value is dropped), except VT_NULL -> VT_EMPTY.
+// - VT_EMPTY converts to 0, "" and False; VT_NULL converts to nothing but itself. Every other
+//   scalar type but VT_ERROR converts to VT_EMPTY or VT_NULL (the value is dropped); VT_NULL
+//   converts to VT_NULL only.
+// - A NaN never becomes an integer or currency value: that is DISP_E_OVERFLOW rather than
+//   whatever bits a processor's conversion leaves behind.
 // - VT_ERROR converts to nothing but itself: Windows neither maps it to VT_I4/VT_UI4 nor back.
 // - Boolean -> text gives "-1"/"0" unless VARIANT_ALPHABOOL or VARIANT_LOCALBOOL asks for the
 //   words "True"/"False".

@@ -853,8 +853,9 @@ TEST_F(Conversion, ArraysConvertOnlyToTheirOwnTypeOrBytes) {
 
 #ifndef _WIN32
 // Where the stand-in is deliberately exact, or refuses what would be a silent wrong value.
-// Wine routes currency text through a double here (0.00015 becomes 1, not 2) and lets NaN
-// through as an integer; what Windows itself does in these cases is not established.
+// The runtime the Windows build is tested with (Wine's) routes currency text through a double
+// (0.00015 becomes 1, not 2) and lets NaN through as an integer; what Windows itself does in
+// these cases is not established.
 TEST_F(Conversion, ExactDecimalArithmeticOnTheStandIn) {
     Check({
         {R8(std::numeric_limits<double>::quiet_NaN()), VT_I4, DISP_E_OVERFLOW, {}},
