@@ -10,6 +10,7 @@
 
 #include "platform/posix/oleauto.h"
 #include "platform/posix/unknwn.h"
+#include "platform/posix/variant_internal.h"
 
 namespace {
 
@@ -17,8 +18,6 @@ constexpr size_t kHiddenBytes = 16;
 constexpr USHORT kFixedStorage = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
 // Marks arrays made by SafeArrayCreateVector, as Windows does; copies do not carry it.
 constexpr USHORT kCreatedAsVector = 0x2000;
-
-DEFINE_GUID(kIID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 
 size_t DescriptorBytes(UINT cDims) {
     return sizeof(SAFEARRAY) + (cDims - 1) * sizeof(SAFEARRAYBOUND);
@@ -77,7 +76,7 @@ ULONG ElementSize(VARTYPE vt) {
 void SetFeatures(SAFEARRAY* psa, VARTYPE vt) {
     if (vt == VT_DISPATCH) {
         psa->fFeatures |= FADF_HAVEIID;
-        std::memcpy(HiddenOf(psa), &kIID_IDispatch, sizeof(GUID));
+        std::memcpy(HiddenOf(psa), &nv::oleaut::kIID_IDispatch, sizeof(GUID));
     } else if (vt == VT_UNKNOWN) {
         psa->fFeatures |= FADF_HAVEIID;
         std::memcpy(HiddenOf(psa), &IID_IUnknown, sizeof(GUID));

@@ -32,8 +32,6 @@ namespace nv::oleaut {
 
 namespace {
 
-DEFINE_GUID(kIID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-
 constexpr UInt128 kDecimalMax = (static_cast<UInt128>(1) << 96) - 1;
 constexpr UInt128 kHuge = static_cast<UInt128>(1) << 100;  // beyond every integer type
 constexpr int kMaxDecimalScale = 28;

@@ -22,6 +22,10 @@ struct ExactNumber {
     bool hexOrOctal = false;  // &H / &O: the bits of an integer rather than a magnitude
 };
 
+// IDispatch is not declared by the stand-in; its IID is needed for dispatch arrays and the
+// VT_UNKNOWN -> VT_DISPATCH conversion.
+DEFINE_GUID(kIID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+
 // S_OK for the types a VARIANT may hold (with or without VT_BYREF / VT_ARRAY), else
 // DISP_E_BADVARTYPE.
 HRESULT ValidateVartype(VARTYPE vt);

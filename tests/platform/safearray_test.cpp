@@ -189,6 +189,14 @@ TEST(SafeArray, InterfacesAreReferenceCounted) {
     out->Release();
     EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
     EXPECT_EQ(obj.refs, 1u);
+
+    SAFEARRAYBOUND bound{1, 0};
+    SAFEARRAY* dispatch = SafeArrayCreate(VT_DISPATCH, 1, &bound);
+    ASSERT_NE(dispatch, nullptr);
+    EXPECT_EQ(dispatch->fFeatures, FADF_HAVEIID | FADF_DISPATCH);
+    SafeArrayGetVartype(dispatch, &vt);
+    EXPECT_EQ(vt, VT_DISPATCH);
+    EXPECT_EQ(SafeArrayDestroy(dispatch), S_OK);
 }
 
 TEST(SafeArray, LockingProtectsTheArray) {
