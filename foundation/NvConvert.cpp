@@ -387,7 +387,7 @@ std::string QualityToStr(WORD quality) {
             }
             break;
         default:
-            // 0x80 is no quality the standard defines; it has no substatus either.
+            // 0x80 is no quality OPC defines, so it has no substatus either.
             status = "N/A";
             break;
     }
