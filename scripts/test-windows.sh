@@ -17,6 +17,12 @@ jobs=$(nproc)
 # googletest: its sources in /usr/src/googletest are built with MinGW inside the Windows build.
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
 
+# A folder configured once for another compiler would silently keep it.
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*mingw32' "$build/CMakeCache.txt"; then
+  echo "error: $build was configured without the MinGW-w64 toolchain; remove it and run again" >&2
+  exit 1
+fi
+
 echo "== Build for Windows (MinGW-w64) in $build"
 scripts/build.sh "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release
