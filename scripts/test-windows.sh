@@ -18,7 +18,7 @@ jobs=$(nproc)
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 # A folder configured once for another compiler would silently keep it.
-if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*mingw32' "$build/CMakeCache.txt"; then
+if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-w64-x86_64.cmake' "$build/CMakeCache.txt"; then
   echo "error: $build was configured without the MinGW-w64 toolchain; remove it and run again" >&2
   exit 1
 fi
