@@ -7,15 +7,28 @@ namespace nv::sim {
 
 namespace {
 
-// The Bulk branch size of a class, from its registry entry.
+// The Bulk branch size of a class, from its registry entry on the host the server is created
+// for (on Linux a simulated host has a registry of its own).
 DWORD BulkItemsOf(REFCLSID clsid) {
     OLECHAR clsidText[40] = {};
     if (StringFromGUID2(clsid, clsidText, 40) == 0) {
         return DefaultBulkItems;
     }
     WString path = WString(OLESTR("CLSID\\")) + clsidText;
+    HKEY root = HKEY_CLASSES_ROOT;
+    HKEY remote = nullptr;
+#ifndef _WIN32
+    const char16_t* host = nvplatform_CurrentCreationHost();
+    if (host && *host && RegConnectRegistryW(host, HKEY_CLASSES_ROOT, &remote) == ERROR_SUCCESS) {
+        root = remote;
+    }
+#endif
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    LONG opened = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key);
+    if (remote) {
+        RegCloseKey(remote);
+    }
+    if (opened != ERROR_SUCCESS) {
         return DefaultBulkItems;
     }
     DWORD value = 0;

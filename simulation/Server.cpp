@@ -881,6 +881,7 @@ HRESULT STDMETHODCALLTYPE Server::GetItemProperties(LPWSTR szItemID, DWORD dwCou
     auto props = PropertiesOf(*item);
     bool allOk = true;
     std::lock_guard<std::mutex> lock(core_->mutex);
+    core_->NextSample();  // properties show the item as it is now, not as a group last saw it
     for (DWORD i = 0; i < dwCount; ++i) {
         VARIANT* v = &values[i];
         VariantInit(v);
@@ -903,7 +904,7 @@ HRESULT STDMETHODCALLTYPE Server::GetItemProperties(LPWSTR szItemID, DWORD dwCou
                     VariantInit(&value);
                     WORD quality = 0;
                     FILETIME ts{};
-                    hr = core_->ReadValue(item->index, false, VT_EMPTY, &value, &quality, &ts);
+                    hr = core_->ReadValue(item->index, true, VT_EMPTY, &value, &quality, &ts);
                     if (pid == OPC_PROPERTY_VALUE) {
                         *v = value;
                     } else {

@@ -2,6 +2,8 @@
 // class offers, status, groups, error texts and item properties.
 #include "SimTestSupport.h"
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace simtest;
@@ -341,6 +343,40 @@ TEST_F(ServerTest, BulkBranchSizeComesFromTheClassRegistration) {
     };
     EXPECT_EQ(bulkCount(CLSID_Simulation), 1000u);  // the shipped registration
     EXPECT_EQ(bulkCount(CLSID_SimulationDA1), 7u);  // this test's user registry
+}
+
+TEST_F(ServerTest, OnASimulatedHostTheBulkSizeComesFromThatHostsRegistry) {
+    // The host registers the DA 1.0a class with the module this build made, and its own size.
+    OLECHAR clsid[40] = {};
+    StringFromGUID2(CLSID_SimulationDA1, clsid, 40);
+    std::string key = "CLSID\\" + Utf8(clsid);
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, nv::ToWide(key + "\\InprocServer32").c_str(), 0, KEY_READ, &k),
+              ERROR_SUCCESS);
+    WCHAR module[1024] = {};
+    DWORD size = sizeof(module) - sizeof(WCHAR);
+    DWORD type = 0;
+    ASSERT_EQ(RegQueryValueExW(k, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(module), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    std::string dir = config_ + "/norvane-opc-client/hosts/plant9";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/sim.reg") << "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\" << key
+                                    << "]\n\"BulkItems\"=dword:00000003\n\n[HKEY_CLASSES_ROOT\\" << key
+                                    << "\\InprocServer32]\n@=\"" << Utf8(module)
+                                    << "\"\n\"ThreadingModel\"=\"Free\"\n";
+    nvplatform::ReloadRegistry();
+
+    nv::WideString host = nv::ToWide("plant9");
+    COSERVERINFO info{0, const_cast<LPWSTR>(host.c_str()), nullptr, 0};
+    MULTI_QI qi{&IID_IOPCBrowseServerAddressSpace, nullptr, S_OK};
+    ASSERT_EQ(CoCreateInstanceEx(CLSID_SimulationDA1, nullptr, CLSCTX_REMOTE_SERVER, &info, 1, &qi), S_OK);
+    Ptr<IOPCBrowseServerAddressSpace> browse(static_cast<IOPCBrowseServerAddressSpace*>(qi.pItf));
+    ASSERT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, OLESTR("Bulk")), S_OK);
+    Ptr<IEnumString> e;
+    browse->BrowseOPCItemIDs(OPC_LEAF, OLESTR(""), VT_EMPTY, 0, e.Put());
+    ASSERT_TRUE(e);
+    EXPECT_EQ(DrainStrings(e.Get()), (std::vector<std::string>{"Item0001", "Item0002", "Item0003"}));
 }
 
 }  // namespace
