@@ -357,8 +357,17 @@ CLIPFORMAT FormatWriteComplete() {
 
 // ---- Fixture -------------------------------------------------------------------------------------
 
+bool SimTest::PerTestRegistry() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
 void SimTest::SetUp() {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+#ifndef _WIN32
     if (const char* old = std::getenv("XDG_CONFIG_HOME"))
         oldConfig_ = old;
     char pattern[] = "/tmp/nv-simtest-XXXXXX";
@@ -374,9 +383,11 @@ void SimTest::SetUp() {
     reg.close();
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     nvplatform::ReloadRegistry();
+#endif
 }
 
 void SimTest::TearDown() {
+#ifndef _WIN32
     if (oldConfig_)
         setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
     else
@@ -384,6 +395,7 @@ void SimTest::TearDown() {
     nvplatform::ReloadRegistry();
     if (!config_.empty())
         fs::remove_all(config_);
+#endif
     CoUninitialize();
 }
 

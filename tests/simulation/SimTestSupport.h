@@ -258,11 +258,14 @@ CLIPFORMAT FormatData();
 CLIPFORMAT FormatDataTime();
 CLIPFORMAT FormatWriteComplete();
 
-// The fixture every simulation test uses: its own configuration folder, whose user registry
-// sets the Bulk branch of the DA 1.0a class to 7 items and of the flat class to 100000; the
-// hierarchical class keeps the shipped 1000.
+// The fixture every simulation test uses. On Linux it has its own configuration folder, whose
+// user registry sets the Bulk branch of the DA 1.0a class to 7 items and of the flat class to
+// 100000 (the hierarchical class keeps the shipped 1000). On Windows the registry is the
+// system's, as the module's registration left it.
 class SimTest : public ::testing::Test {
 protected:
+    // True where the fixture's own registry (above) is in force.
+    static bool PerTestRegistry();
     void SetUp() override;
     void TearDown() override;
 

@@ -327,6 +327,8 @@ TEST_F(ServerTest, AnalogItemsHaveEngineeringUnitPropertiesOthersDoNot) {
 }
 
 TEST_F(ServerTest, BulkBranchSizeComesFromTheClassRegistration) {
+    if (!PerTestRegistry())
+        GTEST_SKIP() << "needs the per-test registry of the Linux stand-in";
     auto bulkCount = [&](const CLSID& clsid) {
         Ptr<IOPCServer> server = Create(clsid);
         Ptr<IOPCBrowseServerAddressSpace> browse = server.As<IOPCBrowseServerAddressSpace>();
@@ -346,7 +348,9 @@ TEST_F(ServerTest, BulkBranchSizeComesFromTheClassRegistration) {
 }
 
 TEST_F(ServerTest, OnASimulatedHostTheBulkSizeComesFromThatHostsRegistry) {
-    // The host registers the DA 1.0a class with the module this build made, and its own size.
+#ifdef _WIN32
+    GTEST_SKIP() << "simulated hosts are a feature of the Linux stand-in";
+#else  // The host registers the DA 1.0a class with the module this build made, and its own size.
     OLECHAR clsid[40] = {};
     StringFromGUID2(CLSID_SimulationDA1, clsid, 40);
     std::string key = "CLSID\\" + Utf8(clsid);
@@ -377,6 +381,7 @@ TEST_F(ServerTest, OnASimulatedHostTheBulkSizeComesFromThatHostsRegistry) {
     browse->BrowseOPCItemIDs(OPC_LEAF, OLESTR(""), VT_EMPTY, 0, e.Put());
     ASSERT_TRUE(e);
     EXPECT_EQ(DrainStrings(e.Get()), (std::vector<std::string>{"Item0001", "Item0002", "Item0003"}));
+#endif
 }
 
 }  // namespace
