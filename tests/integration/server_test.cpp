@@ -198,8 +198,8 @@ TEST_F(ServerTest, ConnectByProgIDRunsTheAttachStepsAndDisconnectReversesThem) {
     EXPECT_EQ(log_,
               (std::vector<std::string>{
                   kConnected,
-                  GetInterfaceName(IID_IConnectionPointContainer) + ".FindConnectionPoint: Result=$0 (OK)",
-                  GetInterfaceName(IID_IConnectionPoint) + ".Advise: Result=$0 (OK)",
+                  "IConnectionPointContainer.FindConnectionPoint: Result=$0 (OK)",
+                  "IConnectionPoint.Advise: Result=$0 (OK)",
                   "IOPCServer.GetStatus: Result=$0 (OK)",
                   "Status changed from 'No connection!' to 'Running'",
               }));
