@@ -1,5 +1,7 @@
 #include "discovery/NvOPCServerList.h"
 
+#include "opc/NvOPCObject.h"
+
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -129,37 +131,7 @@ void TNvOPCServerList::Refresh() {
 void TNvOPCServerList::UpdateCategories() {
     if (serverList_ == nullptr) {
         try {
-            IUnknown* object = nullptr;
-            HRESULT hr;
-            if (IsLocalHost(host_)) {
-                hr =
-                    CoCreateInstance(CLSID_OPCServerList, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                     IID_IUnknown, reinterpret_cast<void**>(&object));
-            } else {
-                WideString name = ToWide(host_);
-                COSERVERINFO info{};
-                info.pwszName = name.data();
-                MULTI_QI query{&IID_IUnknown, nullptr, S_OK};
-                bool thisComputer = false;
-                try {
-                    thisComputer = SameText(host_, LocalComputerName());
-                } catch (const Exception&) {
-                }
-                DWORD context = thisComputer
-                                    ? (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
-                                    : CLSCTX_REMOTE_SERVER;
-                hr = CoCreateInstanceEx(CLSID_OPCServerList, nullptr, context, &info, 1, &query);
-                if (SUCCEEDED(hr))
-                    hr = query.hr;
-                object = SUCCEEDED(hr) ? query.pItf : nullptr;
-            }
-            if (FAILED(hr) || object == nullptr) {
-                if (object != nullptr)
-                    object->Release();
-                if (SUCCEEDED(hr))
-                    hr = E_NOINTERFACE;
-                throw EOleSysError(GetOPCErrorName(hr), hr);
-            }
+            IUnknown* object = CreateOPCObject(CLSID_OPCServerList, host_);
             IOPCServerList* list = nullptr;
             try {
                 QueryInterfaceOrRaise(list, object, IID_IOPCServerList);

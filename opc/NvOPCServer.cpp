@@ -1,5 +1,7 @@
 #include "opc/NvOPCServer.h"
 
+#include "opc/NvOPCObject.h"
+
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -207,39 +209,7 @@ void TNvOPCServer::SetConnected(bool value) {
     Changed();
 }
 
-IUnknown* TNvOPCServer::CreateServerObject() {
-    IUnknown* object = nullptr;
-    HRESULT hr;
-    if (IsLocalHost(host_)) {
-        hr = CoCreateInstance(classID_, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                              reinterpret_cast<void**>(&object));
-    } else {
-        WideString name = ToWide(host_);
-        COSERVERINFO info{};
-        info.pwszName = name.data();
-        MULTI_QI query{&IID_IUnknown, nullptr, S_OK};
-        bool thisComputer = false;
-        try {
-            thisComputer = SameText(host_, LocalComputerName());
-        } catch (const Exception&) {
-            // Without this computer's name every named host is remote.
-        }
-        DWORD context = thisComputer ? (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
-                                     : CLSCTX_REMOTE_SERVER;
-        hr = CoCreateInstanceEx(classID_, nullptr, context, &info, 1, &query);
-        if (SUCCEEDED(hr))
-            hr = query.hr;
-        object = SUCCEEDED(hr) ? query.pItf : nullptr;
-    }
-    if (FAILED(hr) || object == nullptr) {
-        if (object != nullptr)
-            object->Release();
-        if (SUCCEEDED(hr))
-            hr = E_NOINTERFACE;
-        throw EOleSysError(GetOPCErrorName(hr), hr);
-    }
-    return object;
-}
+IUnknown* TNvOPCServer::CreateServerObject() { return CreateOPCObject(classID_, host_); }
 
 void TNvOPCServer::Connect() {
     if (Connected())
