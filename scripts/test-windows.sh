@@ -33,8 +33,10 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/norvane-wine.XXXXXX")
 export WINEPREFIX=$tmp/prefix
 export WINEARCH=win64
 export WINEDEBUG=-all
-# No Mono or Gecko installer dialogs: .NET and the HTML engine are not needed.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer dialogs: .NET and the HTML engine are not needed. No crash debugger
+# either: a crashing test then ends at once with its failure code (Wine still prints where it
+# crashed) instead of possibly hanging in winedbg until the test times out.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 cleanup() {
   # Stop only this prefix's wineserver (it outlives the programs it served), then drop the prefix.
