@@ -21,11 +21,13 @@ std::vector<Value> CopyValues(DWORD n, const VARIANT* v) {
     return out;
 }
 
+#ifndef _WIN32
 std::string GuidText(const GUID& g) {
     OLECHAR buffer[40] = {};
     StringFromGUID2(g, buffer, 40);
     return Utf8(buffer);
 }
+#endif
 
 }  // namespace
 
