@@ -7,7 +7,9 @@
 // XDG_CONFIG_HOME points to while the object lives (the stand-in reloads on the way in and out).
 // On Windows there is no such folder: the entries are written into the system registry under
 // HKEY_CLASSES_ROOT, and on the way out the keys the object created are deleted and the values
-// it replaced get their old data back. Only one object may live at a time.
+// it replaced get their old data back. Objects may nest, and the outer one's entries are back when
+// the inner one goes; while both live, the inner one's entries are certain to be there (on Linux
+// the outer one's are hidden, on Windows they stay).
 //
 // The text is checked the same way on both systems before anything is written: keys under
 // HKEY_CLASSES_ROOT, default and named string values, dword values. Anything else throws

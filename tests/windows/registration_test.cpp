@@ -18,8 +18,6 @@ using nv::test::TestRegistration;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 const std::string kProgID = "Norvane.TestRegistration.1";
-// The hierarchical simulation class, registered with the build.
-const std::string kSimulationKey = "CLSID\\{6E0F2A31-4C1B-4D7E-9A51-3B2C8D0E1F01}";
 
 std::optional<std::string> ReadString(const std::string& key, const char* name) {
     HKEY h = nullptr;
@@ -143,23 +141,23 @@ TEST(TestRegistrationTest, NewKeysLiveAsLongAsTheObject) {
 }
 
 // A value set on a key that was there before is put back as it was, or removed if it was not
-// there; the key itself stays.
+// there; the key itself stays. The key is one of the test's own: other test executables may run
+// at the same time against the same registry.
 TEST(TestRegistrationTest, ReplacedValuesAreRestored) {
-    ASSERT_TRUE(KeyExists(kSimulationKey)) << "the build does not register the simulation module";
-    const std::optional<std::string> description = ReadString(kSimulationKey, nullptr);
-    const std::optional<DWORD> bulk = ReadDword(kSimulationKey, "BulkItems");
-    ASSERT_FALSE(ReadString(kSimulationKey, "NvTestOnly").has_value());
+    const std::string key = "Norvane.TestRegistration.Existing";
+    TestRegistration before(kHeader + "[HKEY_CLASSES_ROOT\\" + key +
+                            "]\n@=\"before\"\n\"BulkItems\"=dword:00000003\n");
     {
-        TestRegistration reg(kHeader + "[HKEY_CLASSES_ROOT\\" + kSimulationKey + "]\n@=\"replaced\"\n" +
+        TestRegistration reg(kHeader + "[HKEY_CLASSES_ROOT\\" + key + "]\n@=\"replaced\"\n" +
                              "\"BulkItems\"=dword:00000007\n\"NvTestOnly\"=\"x\"\n");
-        EXPECT_EQ(ReadString(kSimulationKey, nullptr), "replaced");
-        EXPECT_EQ(ReadDword(kSimulationKey, "BulkItems"), 7u);
-        EXPECT_EQ(ReadString(kSimulationKey, "NvTestOnly"), "x");
+        EXPECT_EQ(ReadString(key, nullptr), "replaced");
+        EXPECT_EQ(ReadDword(key, "BulkItems"), 7u);
+        EXPECT_EQ(ReadString(key, "NvTestOnly"), "x");
     }
-    EXPECT_TRUE(KeyExists(kSimulationKey));
-    EXPECT_EQ(ReadString(kSimulationKey, nullptr), description);
-    EXPECT_EQ(ReadDword(kSimulationKey, "BulkItems"), bulk);
-    EXPECT_FALSE(ReadString(kSimulationKey, "NvTestOnly").has_value());
+    EXPECT_TRUE(KeyExists(key));
+    EXPECT_EQ(ReadString(key, nullptr), "before");
+    EXPECT_EQ(ReadDword(key, "BulkItems"), 3u);
+    EXPECT_FALSE(ReadString(key, "NvTestOnly").has_value());
 }
 
 // What tests register this way is what the COM runtime sees: a ProgID and a class, through the
