@@ -60,9 +60,10 @@ to_windows_reg() {
   perl -pe 's{"(/[^"]*)"}{my $p = $1; $p =~ s|/|\\\\|g; "\"Z:$p\""}ge' "$1"
 }
 
-# The shipped registration files, and the test data files that register a module.
+# The shipped registration files, what the Windows build sets aside for test prefixes (what
+# other software installs on a real system), and the test data files that register a module.
 reg_files=()
-for f in "$build"/share/norvane-opc-client/registry/*.reg; do
+for f in "$build"/share/norvane-opc-client/registry/*.reg "$build"/tests/windows-registry/*.reg; do
   [ -e "$f" ] && reg_files+=("$f")
 done
 for f in "$build"/tests/data/*.reg; do
