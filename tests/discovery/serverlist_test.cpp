@@ -127,6 +127,7 @@ TEST_F(ServerListTest, ConnectRefreshesOnlyForAnotherHostTextOrWithoutService) {
 }
 
 TEST_F(ServerListTest, RemoteHostServiceAndRegistry) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     TNvOPCServerList list;
     list.SetUseRegistry(true);
     list.Connect(conntest::kHost);
@@ -139,6 +140,7 @@ TEST_F(ServerListTest, RemoteHostServiceAndRegistry) {
 }
 
 TEST_F(ServerListTest, HostWithoutServiceNeedsTheRegistrySearch) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     TNvOPCServerList withRegistry;
     withRegistry.SetUseRegistry(true);
     withRegistry.Connect(conntest::kBareHost);
@@ -153,6 +155,7 @@ TEST_F(ServerListTest, HostWithoutServiceNeedsTheRegistrySearch) {
 }
 
 TEST_F(ServerListTest, UnknownHostReportsTheHostAndNeverListsLocalServers) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     const std::string unavailable = GetOPCErrorName(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
     TNvOPCServerList list;
     EXPECT_EQ(RaisedBy(list, conntest::kNoHost),

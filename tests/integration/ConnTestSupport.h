@@ -33,10 +33,18 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 #include "simulation/SimulationIds.h"
+#include "tests/windows/NvTestRegistration.h"
 
 namespace conntest {
 
 namespace fs = std::filesystem;
+
+// Simulated hosts are folders of .reg files that only the Linux stand-in reads.
+#ifdef _WIN32
+#define NV_REQUIRE_SIMULATED_HOSTS() GTEST_SKIP() << "simulated hosts are a feature of the Linux stand-in"
+#else
+#define NV_REQUIRE_SIMULATED_HOSTS() static_cast<void>(0)
+#endif
 
 inline constexpr char kHost[] = "plant7";
 inline constexpr char kBareHost[] = "bare3";
@@ -76,6 +84,10 @@ protected:
         auto module = LocalDefaultValue("CLSID\\" + Text(CLSID_OPCServerList) + "\\InprocServer32");
         ASSERT_TRUE(module.has_value()) << "the build does not register the simulation module";
         modulePath_ = *module;
+#ifdef _WIN32
+        // The system registry takes the local extras; simulated hosts do not exist here.
+        registration_.emplace("Windows Registry Editor Version 5.00\n\n" + LocalExtras());
+#else
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             oldConfig_ = old;
         char pattern[] = "/tmp/nv-conntest-XXXXXX";
@@ -88,6 +100,7 @@ protected:
         WriteHost(kBareHost, ClassEntry("Bare.Server.1", kBare, "Bare server", {CATID_OPCDAServer20}));
         setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
         nvplatform::ReloadRegistry();
+#endif
         previousLookup_ = nv::SetOPCServerLookup(nullptr);
         nv::InstallOPCServerListLookup();
         previousShow_ =
@@ -100,6 +113,9 @@ protected:
         nv::SetShowMessageHandler(previousShow_);
         nv::SetExceptionHandler(previousHandler_);
         nv::SetOPCServerLookup(previousLookup_);
+#ifdef _WIN32
+        registration_.reset();
+#else
         if (oldConfig_)
             setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
         else
@@ -107,6 +123,7 @@ protected:
         nvplatform::ReloadRegistry();
         if (!config_.empty())
             fs::remove_all(config_);
+#endif
         EXPECT_TRUE(escaped_.empty()) << "exception escaped the event loop: " << escaped_.front();
         CoUninitialize();
     }
@@ -167,6 +184,9 @@ protected:
     }
 
     std::string modulePath_;
+#ifdef _WIN32
+    std::optional<nv::test::TestRegistration> registration_;
+#endif
     std::string config_;
     std::optional<std::string> oldConfig_;
     std::vector<std::string> messages_;

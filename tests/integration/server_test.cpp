@@ -263,6 +263,7 @@ TEST_F(ServerTest, ClassIDSetterNamesTheServerByItsProgIDOrItsText) {
 }
 
 TEST_F(ServerTest, ProgIDKnownOnlyToTheRemoteHostsServerList) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     server_->SetHost(conntest::kHost);
     server_->SetServerName("Plant.Simulation.1");
     EXPECT_TRUE(SameGuid(server_->ClassID(), nv::sim::CLSID_Simulation));
@@ -275,6 +276,7 @@ TEST_F(ServerTest, ProgIDKnownOnlyToTheRemoteHostsServerList) {
 }
 
 TEST_F(ServerTest, NamesThatCannotBeResolvedOrCreated) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     const std::string unavailable = GetOPCErrorName(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
     {
         TNvOPCServer server;
@@ -487,6 +489,7 @@ TEST_F(ServerTest, SettersAndCommandsAreRefusedWhileConnected) {
 }
 
 TEST_F(ServerTest, AssignCopiesTheConnectionSettings) {
+    NV_REQUIRE_SIMULATED_HOSTS();
     TNvOPCServer source;
     source.SetHost(conntest::kHost);
     source.SetServerName("Plant.Simulation.1");

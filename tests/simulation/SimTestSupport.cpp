@@ -21,13 +21,11 @@ std::vector<Value> CopyValues(DWORD n, const VARIANT* v) {
     return out;
 }
 
-#ifndef _WIN32
 std::string GuidText(const GUID& g) {
     OLECHAR buffer[40] = {};
     StringFromGUID2(g, buffer, 40);
     return Utf8(buffer);
 }
-#endif
 
 }  // namespace
 
@@ -360,44 +358,22 @@ CLIPFORMAT FormatWriteComplete() {
 // ---- Fixture -------------------------------------------------------------------------------------
 
 bool SimTest::PerTestRegistry() {
-#ifdef _WIN32
-    return false;
-#else
     return true;
-#endif
 }
 
 void SimTest::SetUp() {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    registration_.emplace("Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\CLSID\\" +
+                          GuidText(nv::sim::CLSID_SimulationDA1) +
+                          "]\n\"BulkItems\"=dword:00000007\n\n[HKEY_CLASSES_ROOT\\CLSID\\" +
+                          GuidText(nv::sim::CLSID_SimulationFlat) + "]\n\"BulkItems\"=dword:000186a0\n");
 #ifndef _WIN32
-    if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-        oldConfig_ = old;
-    char pattern[] = "/tmp/nv-simtest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    config_ = pattern;
-    fs::create_directories(config_ + "/norvane-opc-client/registry");
-    std::ofstream reg(config_ + "/norvane-opc-client/registry/bulk.reg");
-    reg << "Windows Registry Editor Version 5.00\n\n"
-        << "[HKEY_CLASSES_ROOT\\CLSID\\" << GuidText(nv::sim::CLSID_SimulationDA1) << "]\n"
-        << "\"BulkItems\"=dword:00000007\n\n"
-        << "[HKEY_CLASSES_ROOT\\CLSID\\" << GuidText(nv::sim::CLSID_SimulationFlat) << "]\n"
-        << "\"BulkItems\"=dword:000186a0\n";
-    reg.close();
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-    nvplatform::ReloadRegistry();
+    config_ = std::getenv("XDG_CONFIG_HOME");
 #endif
 }
 
 void SimTest::TearDown() {
-#ifndef _WIN32
-    if (oldConfig_)
-        setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
-    nvplatform::ReloadRegistry();
-    if (!config_.empty())
-        fs::remove_all(config_);
-#endif
+    registration_.reset();
     CoUninitialize();
 }
 

@@ -18,6 +18,7 @@
 #include "opc/include/opc.h"
 #include "platform/NvWide.h"
 #include "platform/win32.h"
+#include "tests/windows/NvTestRegistration.h"
 #include "simulation/SimulationIds.h"
 
 namespace simtest {
@@ -260,8 +261,8 @@ CLIPFORMAT FormatWriteComplete();
 
 // The fixture every simulation test uses. On Linux it has its own configuration folder, whose
 // user registry sets the Bulk branch of the DA 1.0a class to 7 items and of the flat class to
-// 100000 (the hierarchical class keeps the shipped 1000). On Windows the registry is the
-// system's, as the module's registration left it.
+// 100000 (the hierarchical class keeps the shipped 1000). On Windows the same values are set in
+// the system registry for the test's duration.
 class SimTest : public ::testing::Test {
 protected:
     // True where the fixture's own registry (above) is in force.
@@ -291,8 +292,8 @@ protected:
     HRESULT WriteControl(IOPCServer* server, const std::string& item, const Value& v);
     DWORD AdviseData(IOPCItemMgt* group, DataSink* sink);
 
-    std::string config_;
-    std::optional<std::string> oldConfig_;
+    std::optional<nv::test::TestRegistration> registration_;
+    std::string config_;  // the temporary configuration folder (Linux)
 };
 
 }  // namespace simtest
