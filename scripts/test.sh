@@ -19,3 +19,6 @@ scripts/build.sh build-asan -DNV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
+
+echo "== Build for Windows (MinGW-w64) and test under Wine"
+scripts/test-windows.sh
