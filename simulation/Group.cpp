@@ -975,26 +975,11 @@ HRESULT STDMETHODCALLTYPE Group::Cancel(DWORD dwTransactionID) {
 // ---- IConnectionPointContainer -----------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE Group::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (!ppEnum) {
-        return E_POINTER;
-    }
-    *ppEnum = nullptr;
-    ComPtr<IConnectionPoint> point;
-    CreateConnectionPoint(this, this, IID_IOPCDataCallback, point.Put());
-    std::vector<ComPtr<IConnectionPoint>> points;
-    points.push_back(std::move(point));
-    return CreateConnectionPointEnumerator(std::move(points), ppEnum);
+    return EnumSingleConnectionPoint(this, this, IID_IOPCDataCallback, ppEnum);
 }
 
 HRESULT STDMETHODCALLTYPE Group::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (!ppCP) {
-        return E_POINTER;
-    }
-    *ppCP = nullptr;
-    if (riid != IID_IOPCDataCallback) {
-        return CONNECT_E_NOCONNECTION;
-    }
-    return CreateConnectionPoint(this, this, riid, ppCP);
+    return FindSingleConnectionPoint(this, this, IID_IOPCDataCallback, riid, ppCP);
 }
 
 HRESULT Group::AdviseSink(REFIID iid, IUnknown* sink, DWORD* cookie) {

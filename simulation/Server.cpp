@@ -93,6 +93,33 @@ HRESULT CreateConnectionPoint(IConnectionPointContainer* container, ConnectionOw
     return S_OK;
 }
 
+HRESULT EnumSingleConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid,
+                                  IEnumConnectionPoints** ppEnum) {
+    if (!ppEnum) {
+        return E_POINTER;
+    }
+    *ppEnum = nullptr;
+    ComPtr<IConnectionPoint> point;
+    if (HRESULT hr = CreateConnectionPoint(container, owner, iid, point.Put()); FAILED(hr)) {
+        return hr;
+    }
+    std::vector<ComPtr<IConnectionPoint>> points;
+    points.push_back(std::move(point));
+    return CreateConnectionPointEnumerator(std::move(points), ppEnum);
+}
+
+HRESULT FindSingleConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid,
+                                  REFIID requested, IConnectionPoint** ppCP) {
+    if (!ppCP) {
+        return E_POINTER;
+    }
+    *ppCP = nullptr;
+    if (requested != iid) {
+        return CONNECT_E_NOCONNECTION;
+    }
+    return CreateConnectionPoint(container, owner, iid, ppCP);
+}
+
 WString OpcErrorText(HRESULT code) {
     switch (code) {
         case OPC_E_INVALIDHANDLE:
@@ -488,26 +515,11 @@ HRESULT STDMETHODCALLTYPE Server::SetClientName(LPCWSTR szName) {
 // ---- IConnectionPointContainer -----------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE Server::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (!ppEnum) {
-        return E_POINTER;
-    }
-    *ppEnum = nullptr;
-    ComPtr<IConnectionPoint> point;
-    CreateConnectionPoint(this, this, IID_IOPCShutdown, point.Put());
-    std::vector<ComPtr<IConnectionPoint>> points;
-    points.push_back(std::move(point));
-    return CreateConnectionPointEnumerator(std::move(points), ppEnum);
+    return EnumSingleConnectionPoint(this, this, IID_IOPCShutdown, ppEnum);
 }
 
 HRESULT STDMETHODCALLTYPE Server::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (!ppCP) {
-        return E_POINTER;
-    }
-    *ppCP = nullptr;
-    if (riid != IID_IOPCShutdown) {
-        return CONNECT_E_NOCONNECTION;
-    }
-    return CreateConnectionPoint(this, this, riid, ppCP);
+    return FindSingleConnectionPoint(this, this, IID_IOPCShutdown, riid, ppCP);
 }
 
 HRESULT Server::AdviseSink(REFIID iid, IUnknown* sink, DWORD* cookie) {

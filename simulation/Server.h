@@ -158,6 +158,12 @@ protected:
 };
 HRESULT CreateConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid,
                               IConnectionPoint** ppCP);
+// The server and the group each offer exactly one connection point: these answer
+// IConnectionPointContainer for such a container.
+HRESULT EnumSingleConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid,
+                                  IEnumConnectionPoints** ppEnum);
+HRESULT FindSingleConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid,
+                                  REFIID requested, IConnectionPoint** ppCP);
 
 class Server final : public IOPCServer,
                      public IOPCCommon,
