@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/NvConvert.h"
+#include "foundation/NvHostNames.h"
 #include "foundation/NvSignals.h"
 #include "foundation/NvStringList.h"
 #include "foundation/NvSysUtils.h"
@@ -195,14 +196,13 @@ TEST_F(ServerTest, ConnectByProgIDRunsTheAttachStepsAndDisconnectReversesThem) {
     EXPECT_EQ(server_->Status().dwServerState, OPC_STATUS_RUNNING);
     ASSERT_NE(server_->VendorInfo(), nullptr);
     EXPECT_EQ(server_->Status().szVendorInfo, server_->VendorInfo());
-    EXPECT_EQ(log_,
-              (std::vector<std::string>{
-                  kConnected,
-                  "IConnectionPointContainer.FindConnectionPoint: Result=$0 (OK)",
-                  "IConnectionPoint.Advise: Result=$0 (OK)",
-                  "IOPCServer.GetStatus: Result=$0 (OK)",
-                  "Status changed from 'No connection!' to 'Running'",
-              }));
+    EXPECT_EQ(log_, (std::vector<std::string>{
+                        kConnected,
+                        "IConnectionPointContainer.FindConnectionPoint: Result=$0 (OK)",
+                        "IConnectionPoint.Advise: Result=$0 (OK)",
+                        "IOPCServer.GetStatus: Result=$0 (OK)",
+                        "Status changed from 'No connection!' to 'Running'",
+                    }));
     EXPECT_EQ(events_, (std::vector<std::string>{"connect signal", "OnConnect", "OnStateChange 0->1",
                                                  "OnStatusChange"}));
     EXPECT_TRUE(server_->StatusTimer()->Enabled());
@@ -275,7 +275,7 @@ TEST_F(ServerTest, ProgIDKnownOnlyToTheRemoteHostsServerList) {
     EXPECT_EQ(log_[log_.size() - 2], "Disconnected from Server 'Plant.Simulation.1' " + kSimText);
 }
 
-TEST_F(ServerTest, NamesThatCannotBeResolvedOrCreated) {
+TEST_F(ServerTest, NamesThatAnotherHostCannotResolve) {
     NV_REQUIRE_SIMULATED_HOSTS();
     const std::string unavailable = GetOPCErrorName(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
     {
@@ -296,6 +296,9 @@ TEST_F(ServerTest, NamesThatCannotBeResolvedOrCreated) {
                   "'nohost9': " +
                       unavailable);
     }
+}
+
+TEST_F(ServerTest, NamesThatCannotBeResolvedOrCreatedHere) {
     {
         TNvOPCServer server;
         EXPECT_EQ(
@@ -489,14 +492,15 @@ TEST_F(ServerTest, SettersAndCommandsAreRefusedWhileConnected) {
 }
 
 TEST_F(ServerTest, AssignCopiesTheConnectionSettings) {
-    NV_REQUIRE_SIMULATED_HOSTS();
+    // This computer by its own name, so the copied host differs from a new server's "localhost".
+    const std::string self = LocalComputerName();
     TNvOPCServer source;
-    source.SetHost(conntest::kHost);
-    source.SetServerName("Plant.Simulation.1");
+    source.SetHost(self);
+    source.SetServerName("Norvane.Simulation.1");
     source.SetCategory(opcscDataAccess10);
     server_->Assign(&source);
-    EXPECT_EQ(server_->Host(), "plant7");
-    EXPECT_EQ(server_->ServerName(), "Plant.Simulation.1");
+    EXPECT_EQ(server_->Host(), self);
+    EXPECT_EQ(server_->ServerName(), "Norvane.Simulation.1");
     EXPECT_TRUE(SameGuid(server_->ClassID(), nv::sim::CLSID_Simulation));
     EXPECT_EQ(server_->Category(), opcscDataAccess10);
     TNvStringList list;

@@ -1,15 +1,13 @@
 #include "opc/NvOPCError.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "opc/include/opc.h"
+#include "windows/NvTestRegistration.h"
 #include "windows/NvWine.h"
 
 #ifdef __SANITIZE_ADDRESS__
@@ -21,8 +19,6 @@ extern "C" const char* __asan_default_options() {
 
 namespace nv {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Linux ships the interface names with the program; on Windows they come with the OPC proxy,
 // which a test machine need not have.
@@ -155,25 +151,16 @@ TEST(OPCInterfaceName, AnUnregisteredInterfaceReadsAsItsIdentifier) {
     EXPECT_EQ(GuidToRegistryString(IID_IOPCItemMgt), "{39C13A54-011E-11D0-9675-0020AFD8ADB3}");
 }
 
-#ifndef _WIN32
 // A user's own registration: a named interface, and one whose key has no name.
 TEST(OPCInterfaceName, AKeyWithoutANameFallsBackToTheIdentifier) {
-    std::string pattern = (fs::temp_directory_path() / "nv-opc-intf-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fs::path root = pattern;
-    fs::create_directories(root / "norvane-opc-client" / "registry");
-    std::ofstream(root / "norvane-opc-client" / "registry" / "test.reg")
-        << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-555555555555}]\r\n"
-           "@=\"IVendorThing\"\r\n\r\n"
-           "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-666666666666}]\r\n"
-           "\"NumMethods\"=\"4\"\r\n\r\n"
-           "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-777777777777}]\r\n"
-           "@=\"\"\r\n";
-    std::string old = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
-    bool hadOld = std::getenv("XDG_CONFIG_HOME") != nullptr;
-    ::setenv("XDG_CONFIG_HOME", root.c_str(), 1);
-    nvplatform::ReloadRegistry();
+    test::TestRegistration registration(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-555555555555}]\r\n"
+        "@=\"IVendorThing\"\r\n\r\n"
+        "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-666666666666}]\r\n"
+        "\"NumMethods\"=\"4\"\r\n\r\n"
+        "[HKEY_CLASSES_ROOT\\Interface\\{11111111-2222-3333-4444-777777777777}]\r\n"
+        "@=\"\"\r\n");
 
     const IID named = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
     const IID unnamed = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x66, 0x66, 0x66, 0x66, 0x66, 0x66}};
@@ -182,16 +169,9 @@ TEST(OPCInterfaceName, AKeyWithoutANameFallsBackToTheIdentifier) {
     EXPECT_EQ(GetInterfaceName(unnamed), "{11111111-2222-3333-4444-666666666666}");
     EXPECT_EQ(GetInterfaceName(empty), "{11111111-2222-3333-4444-777777777777}");
     // The shipped names are still there beside the user's.
+    NV_REQUIRE_OPC_INTERFACE_NAMES();
     EXPECT_EQ(GetInterfaceName(IID_IOPCSyncIO), "IOPCSyncIO");
-
-    if (hadOld)
-        ::setenv("XDG_CONFIG_HOME", old.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
-    nvplatform::ReloadRegistry();
-    fs::remove_all(root);
 }
-#endif
 
 // ---- ENvOPCError -----------------------------------------------------------------------------------
 

@@ -357,10 +357,6 @@ CLIPFORMAT FormatWriteComplete() {
 
 // ---- Fixture -------------------------------------------------------------------------------------
 
-bool SimTest::PerTestRegistry() {
-    return true;
-}
-
 void SimTest::SetUp() {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     registration_.emplace("Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\CLSID\\" +

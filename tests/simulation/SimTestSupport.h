@@ -18,8 +18,8 @@
 #include "opc/include/opc.h"
 #include "platform/NvWide.h"
 #include "platform/win32.h"
-#include "tests/windows/NvTestRegistration.h"
 #include "simulation/SimulationIds.h"
+#include "tests/windows/NvTestRegistration.h"
 
 namespace simtest {
 
@@ -265,8 +265,6 @@ CLIPFORMAT FormatWriteComplete();
 // the system registry for the test's duration.
 class SimTest : public ::testing::Test {
 protected:
-    // True where the fixture's own registry (above) is in force.
-    static bool PerTestRegistry();
     void SetUp() override;
     void TearDown() override;
 
