@@ -747,8 +747,9 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
+    // Windows answers a write without a section as it answers a lookup that finds nothing.
     if (lpAppName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
 
@@ -789,7 +790,9 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
         SetLastError(error);
         return FALSE;
     }
-    if (doc == nullptr)
+    // A delete in a missing file leaves an empty file behind, as on Windows.
+    const bool missing = doc == nullptr;
+    if (missing)
         doc = MakeDocument(Profile{});
     // The kept copy is shared; the change is made on a copy of its lines.
     Profile profile = doc->profile;
@@ -849,7 +852,7 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
         }
     }
 
-    if (changed) {
+    if (changed || missing) {
         std::string bytes;
         if (!Save(path, profile, bytes, error)) {
             SetLastError(error);
