@@ -7,34 +7,15 @@ namespace nv::sim {
 namespace {
 
 std::atomic<LONG> g_moduleLocks{0};
+std::atomic<LONG> g_serverLocks{0};
 
 // One enumerator template for the standard enumerators whose Next fills a caller-supplied
 // array: Traits::Copy makes the caller's copy of one stored element.
 template <typename Interface, typename Stored, typename Element, typename Traits>
-class Enumerator final : public Interface, private ModuleObject {
+class Enumerator final : public SingleInterfaceObject<Interface> {
 public:
     Enumerator(std::shared_ptr<const std::vector<Stored>> items, size_t pos)
         : items_(std::move(items)), pos_(pos) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
-            return hr;
-        }
-        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
-            *ppv = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, Element* rgelt, ULONG* pceltFetched) override {
         if (pceltFetched) {
@@ -85,7 +66,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{0};
     std::shared_ptr<const std::vector<Stored>> items_;
     size_t pos_;
 };
@@ -154,7 +134,18 @@ void ModuleUnlock() {
     --g_moduleLocks;
 }
 LONG ModuleLockCount() {
-    return g_moduleLocks.load();
+    return g_moduleLocks.load() + g_serverLocks.load();
+}
+
+HRESULT LockServer(BOOL lock) {
+    if (lock) {
+        ++g_serverLocks;
+        return S_OK;
+    }
+    LONG locks = g_serverLocks.load();
+    while (locks > 0 && !g_serverLocks.compare_exchange_weak(locks, locks - 1)) {
+    }
+    return S_OK;
 }
 
 LPWSTR CtmString(WStringView text) {
@@ -168,36 +159,6 @@ LPWSTR CtmString(WStringView text) {
 
 WString Widen(std::string_view ascii) {
     return WString(ascii.begin(), ascii.end());
-}
-
-std::string Narrow(WStringView text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint16_t>(text[i]);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-            uint32_t low = static_cast<uint16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 HRESULT CreateStringEnumerator(std::vector<WString> strings, IEnumString** ppEnum) {

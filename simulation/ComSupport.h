@@ -18,10 +18,13 @@ namespace nv::sim {
 using WString = std::basic_string<OLECHAR>;
 using WStringView = std::basic_string_view<OLECHAR>;
 
-// Objects alive plus class-factory locks; the module may be unloaded only at zero.
+// Objects alive plus class-object locks; the module may be unloaded only at zero.
 void ModuleLock();
 void ModuleUnlock();
 LONG ModuleLockCount();
+// IClassFactory::LockServer for every class object of the module. An unlock without its lock
+// is ignored: it must not count down the objects still alive and let the module go under them.
+HRESULT LockServer(BOOL lock);
 
 // Base of every object the module hands out: keeps the module loaded while it lives.
 class ModuleObject {
@@ -30,6 +33,67 @@ public:
     ModuleObject(const ModuleObject&) = delete;
     ModuleObject& operator=(const ModuleObject&) = delete;
     ~ModuleObject() { ModuleUnlock(); }
+};
+
+// QueryInterface that also accepts a null out pointer with E_POINTER.
+inline HRESULT CheckOut(void** ppv) {
+    if (!ppv) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    return S_OK;
+}
+
+// An object with one interface besides IUnknown, counted and deleted on its last Release. It
+// starts with no references: whoever creates it takes the first through QueryInterface or AddRef.
+template <typename Interface>
+class SingleInterfaceObject : public Interface, private ModuleObject {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
+            return hr;
+        }
+        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
+            *ppv = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+protected:
+    SingleInterfaceObject() = default;
+    virtual ~SingleInterfaceObject() = default;
+
+private:
+    std::atomic<ULONG> refs_{0};
+};
+
+// The module's class objects are static: they live as long as the module, and their references
+// do not count; only LockServer keeps the module loaded.
+class StaticClassFactory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
+            return hr;
+        }
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override { return nv::sim::LockServer(lock); }
 };
 
 // Owning interface pointer: releases on destruction, AddRefs on copy.
@@ -93,8 +157,6 @@ T* CtmArray(size_t n) {
 
 // ASCII text as a wide string (names built in code are plain ASCII).
 WString Widen(std::string_view ascii);
-// Wide text as UTF-8, for messages.
-std::string Narrow(WStringView text);
 
 // IEnumString over a snapshot of strings.
 HRESULT CreateStringEnumerator(std::vector<WString> strings, IEnumString** ppEnum);
@@ -104,14 +166,5 @@ HRESULT CreateUnknownEnumerator(std::vector<ComPtr<IUnknown>> objects, IEnumUnkn
 // IEnumConnectionPoints over a snapshot of connection points.
 HRESULT CreateConnectionPointEnumerator(std::vector<ComPtr<IConnectionPoint>> points,
                                         IEnumConnectionPoints** pp);
-
-// QueryInterface that also accepts a null out pointer with E_POINTER.
-inline HRESULT CheckOut(void** ppv) {
-    if (!ppv) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    return S_OK;
-}
 
 }  // namespace nv::sim

@@ -87,31 +87,12 @@ struct AttributeSnapshot {
     const ItemDef* def;
 };
 
-class ItemAttributesEnumerator final : public IEnumOPCItemAttributes, private ModuleObject {
+class ItemAttributesEnumerator final : public SingleInterfaceObject<IEnumOPCItemAttributes> {
 public:
     ItemAttributesEnumerator(std::shared_ptr<const AddressSpace> space,
                              std::shared_ptr<const std::vector<AttributeSnapshot>> items, size_t pos)
         : space_(std::move(space)), items_(std::move(items)), pos_(pos) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
-            return hr;
-        }
-        if (riid == IID_IUnknown || riid == IID_IEnumOPCItemAttributes) {
-            *ppv = static_cast<IEnumOPCItemAttributes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
                                    ULONG* pceltFetched) override {
         if (ppItemArray) {
@@ -183,7 +164,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{0};
     std::shared_ptr<const AddressSpace> space_;  // owns the ItemDefs the snapshot points at
     std::shared_ptr<const std::vector<AttributeSnapshot>> items_;
     size_t pos_;

@@ -43,24 +43,10 @@ DWORD BulkItemsOf(REFCLSID clsid) {
     return value > MaxBulkItems ? MaxBulkItems : value;
 }
 
-// Class objects are static: they live as long as the module, and AddRef/Release only count
-// for DllCanUnloadNow through LockServer.
-class ServerFactory final : public IClassFactory {
+// One class object for each flavour of the simulation server.
+class ServerFactory final : public StaticClassFactory {
 public:
     ServerFactory(ServerFlavor flavor, const CLSID& clsid) : flavor_(flavor), clsid_(clsid) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
-            return hr;
-        }
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
         if (HRESULT hr = CheckOut(ppvObject); FAILED(hr)) {
@@ -81,14 +67,6 @@ public:
         HRESULT hr = server->QueryInterface(riid, ppvObject);
         server->Release();
         return hr;
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override {
-        if (fLock) {
-            ModuleLock();
-        } else {
-            ModuleUnlock();
-        }
-        return S_OK;
     }
 
 private:
@@ -129,5 +107,5 @@ extern "C" DECLSPEC_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rcl
 
 extern "C" DECLSPEC_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     using namespace nv::sim;
-    return (ModuleLockCount() == 0 && ServerListObjectCount() == 0) ? S_OK : S_FALSE;
+    return ModuleLockCount() == 0 ? S_OK : S_FALSE;
 }

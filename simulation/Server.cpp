@@ -19,30 +19,11 @@ bool LocaleSupported(LCID lcid) {
            (lcid & 0x3FF) == 0x09;
 }
 
-class ConnectionPoint final : public IConnectionPoint, private ModuleObject {
+class ConnectionPoint final : public SingleInterfaceObject<IConnectionPoint> {
 public:
     ConnectionPoint(IConnectionPointContainer* container, ConnectionOwner* owner, REFIID iid)
         : container_(container, true), owner_(owner), iid_(iid) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (HRESULT hr = CheckOut(ppv); FAILED(hr)) {
-            return hr;
-        }
-        if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-            *ppv = static_cast<IConnectionPoint*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override {
         if (!pIID) {
             return E_POINTER;
@@ -78,7 +59,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{0};
     ComPtr<IConnectionPointContainer> container_;  // keeps owner_ alive
     ConnectionOwner* owner_;
     IID iid_;

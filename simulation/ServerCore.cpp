@@ -2,6 +2,8 @@
 #include <cwctype>
 
 #include "simulation/Server.h"
+
+#include "platform/NvWide.h"
 #include "simulation/Values.h"
 
 namespace nv::sim {
@@ -64,7 +66,7 @@ bool ResultFromVariant(const VARIANT& v, HRESULT* out) {
             return true;
         }
         case VT_BSTR: {
-            std::string text = Narrow(v.bstrVal ? WStringView(v.bstrVal) : WStringView());
+            std::string text = nv::ToUtf8(v.bstrVal);
             while (!text.empty() && text.back() == ' ') {
                 text.pop_back();
             }

@@ -13,12 +13,10 @@
 #include "opc/include/opcda.h"
 #include "opc/include/opcenum.h"
 #include "platform/NvWide.h"
+#include "simulation/ComSupport.h"
 
 namespace nv::sim {
 namespace {
-
-std::atomic<LONG> g_objectCount{0};
-std::atomic<LONG> g_lockCount{0};
 
 // ---- Registry reading -------------------------------------------------------------------------
 
@@ -267,32 +265,10 @@ std::vector<CLSID> FindClasses(HKEY root, const CategoryFilter& implemented, con
 // One enumerator type for IEnumGUID and IOPCEnumGUID, which have the same shape. Clones share
 // the (immutable) list and copy the position.
 template <typename Interface>
-class GuidEnumerator final : public Interface {
+class GuidEnumerator final : public SingleInterfaceObject<Interface> {
 public:
     GuidEnumerator(std::shared_ptr<const std::vector<GUID>> guids, std::size_t position)
-        : guids_(std::move(guids)), position_(position) {
-        ++g_objectCount;
-    }
-    ~GuidEnumerator() { --g_objectCount; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
-            *ppv = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+        : guids_(std::move(guids)), position_(position) {}
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, GUID* rgelt, ULONG* pceltFetched) override {
         if (pceltFetched != nullptr)
@@ -334,12 +310,16 @@ public:
             position = position_;
         }
         auto* copy = new (std::nothrow) GuidEnumerator(guids_, position);
+        if (copy == nullptr) {
+            *ppenum = nullptr;
+            return E_OUTOFMEMORY;
+        }
+        copy->AddRef();
         *ppenum = copy;
-        return copy != nullptr ? S_OK : E_OUTOFMEMORY;
+        return S_OK;
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     std::shared_ptr<const std::vector<GUID>> guids_;
     std::size_t position_;
@@ -347,14 +327,13 @@ private:
 
 // ---- The service object ----------------------------------------------------------------------
 
-class ServerList final : public IOPCServerList, public IOPCServerList2 {
+class ServerList final : public IOPCServerList, public IOPCServerList2, private ModuleObject {
 public:
     // `root` is the host's HKEY_CLASSES_ROOT; `ownsRoot` when it came from a registry connection.
-    ServerList(HKEY root, bool ownsRoot) : root_(root), ownsRoot_(ownsRoot) { ++g_objectCount; }
+    ServerList(HKEY root, bool ownsRoot) : root_(root), ownsRoot_(ownsRoot) {}
     ~ServerList() {
         if (ownsRoot_)
             RegCloseKey(root_);
-        --g_objectCount;
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -442,6 +421,7 @@ private:
         auto* enumerator = new (std::nothrow) GuidEnumerator<Interface>(std::move(classes), 0);
         if (enumerator == nullptr)
             return E_OUTOFMEMORY;
+        enumerator->AddRef();
         *ppenum = enumerator;
         return S_OK;
     }
@@ -525,21 +505,8 @@ HRESULT OpenHostRegistry(HKEY* root, bool* owns) {
 #endif
 }
 
-class ServerListFactory final : public IClassFactory {
+class ServerListFactory final : public StaticClassFactory {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv == nullptr)
             return E_POINTER;
@@ -561,17 +528,6 @@ public:
         object->Release();
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            ++g_lockCount;
-            return S_OK;
-        }
-        // An unbalanced unlock must not eat into the count of live objects.
-        LONG locks = g_lockCount.load();
-        while (locks > 0 && !g_lockCount.compare_exchange_weak(locks, locks - 1)) {
-        }
-        return S_OK;
-    }
 };
 
 ServerListFactory g_factory;
@@ -580,10 +536,6 @@ ServerListFactory g_factory;
 
 HRESULT CreateServerListClassObject(REFIID riid, void** ppv) {
     return g_factory.QueryInterface(riid, ppv);
-}
-
-LONG ServerListObjectCount() {
-    return g_objectCount.load() + g_lockCount.load();
 }
 
 }  // namespace nv::sim

@@ -12,8 +12,4 @@ namespace nv::sim {
 // CLSID_OPCServerList. The class object is static: AddRef/Release on it do not count.
 HRESULT CreateServerListClassObject(REFIID riid, void** ppv);
 
-// Service objects and enumerators alive, plus class-object locks: DllCanUnloadNow must answer
-// S_FALSE while this is not zero.
-LONG ServerListObjectCount();
-
 }  // namespace nv::sim
