@@ -742,10 +742,11 @@ extern "C" BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // Nothing is cached, so there is nothing to flush.
+    // All three null asks for the cache to be written out. Nothing is cached here, but a flush
+    // reports zero on Windows whatever it did.
     if (lpAppName == nullptr && lpKeyName == nullptr && lpString == nullptr) {
         SetLastError(ERROR_SUCCESS);
-        return TRUE;
+        return FALSE;
     }
     // Windows answers a write without a section as it answers a lookup that finds nothing.
     if (lpAppName == nullptr) {
