@@ -24,6 +24,7 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 #include "simulation/SimulationIds.h"
+#include "tests/windows/NvTestRegistration.h"
 
 namespace {
 
@@ -53,6 +54,18 @@ std::set<std::string> Texts(const std::vector<GUID>& guids) {
     std::set<std::string> out;
     for (const GUID& g : guids)
         out.insert(Text(g));
+    return out;
+}
+
+const std::string kRegistryHeader = "Windows Registry Editor Version 5.00\n\n";
+
+// The plant's classes among a service's answer (this computer's own servers are listed too).
+std::set<std::string> PlantTexts(const std::vector<GUID>& guids) {
+    std::set<std::string> out;
+    for (const GUID& g : guids)
+        if (IsEqualGUID(g, kBoiler) || IsEqualGUID(g, kLegacy) || IsEqualGUID(g, kNeedsHost) ||
+            IsEqualGUID(g, kNoProgID))
+            out.insert(Text(g));
     return out;
 }
 
@@ -139,8 +152,13 @@ protected:
             "[HKEY_CLASSES_ROOT\\CLSID\\" + Text(CLSID_OPCServerList) + "]\n@=\"server list\"\n\n";
         service += "[HKEY_CLASSES_ROOT\\CLSID\\" + Text(CLSID_OPCServerList) + "\\InprocServer32]\n@=\"" +
                    modulePath_ + "\"\n\"ThreadingModel\"=\"Free\"\n\n";
-        std::string text = service;
-        text += ClassEntry("Plant.Boiler.2", kBoiler, "Boiler house", {CATID_OPCDAServer20}, false);
+        return service + PlantClasses();
+    }
+
+    // The servers of a plant, whichever registry they are registered in.
+    static std::string PlantClasses() {
+        std::string text =
+            ClassEntry("Plant.Boiler.2", kBoiler, "Boiler house", {CATID_OPCDAServer20}, false);
         text += "[HKEY_CLASSES_ROOT\\CLSID\\" + Text(kBoiler) +
                 "\\VersionIndependentProgID]\n@=\"Plant.Boiler\"\n\n";
         // Known only by the OPC mark under its ProgID, as servers from before component categories.
@@ -162,7 +180,7 @@ protected:
     void WriteHost(const std::string& host, const std::string& body) {
         fs::path dir = fs::path(config_) / "norvane-opc-client" / "hosts" / host;
         fs::create_directories(dir);
-        std::ofstream(dir / "servers.reg") << "Windows Registry Editor Version 5.00\n\n" << body;
+        std::ofstream(dir / "servers.reg") << kRegistryHeader << body;
     }
 
     static IOPCServerList* LocalService() {
@@ -387,6 +405,60 @@ TEST_F(ServerListTest, SharedEnumeratorHandsOutEachClassOnce) {
     e->Release();
 }
 
+// ---- The service's answers over a plant's servers registered on this computer ------------------
+
+TEST_F(ServerListTest, RequiredCategoriesNameWhatTheCallerCanHost) {
+    nv::test::TestRegistration plant(kRegistryHeader + PlantClasses());
+    IOPCServerList* list = LocalService();
+    ASSERT_NE(list, nullptr);
+    // No required list: classes are listed whatever they require.
+    EXPECT_EQ(PlantTexts(Classes(list, {CATID_OPCDAServer10}, {})).count(Text(kNeedsHost)), 1u);
+    // A caller that cannot host the category the class needs does not get it ...
+    EXPECT_EQ(PlantTexts(Classes(list, {CATID_OPCDAServer10}, {CATID_OPCDAServer20})), Texts({kLegacy}));
+    // ... one that can, does.
+    EXPECT_EQ(PlantTexts(Classes(list, {CATID_OPCDAServer10}, {kHostingCategory})),
+              Texts({kLegacy, kNeedsHost}));
+    list->Release();
+}
+
+TEST_F(ServerListTest, SecondInterfaceReportsVersionIndependentProgID) {
+    nv::test::TestRegistration plant(kRegistryHeader + PlantClasses());
+    IOPCServerList* list = LocalService();
+    ASSERT_NE(list, nullptr);
+    IOPCServerList2* list2 = nullptr;
+    ASSERT_EQ(list->QueryInterface(IID_IOPCServerList2, reinterpret_cast<void**>(&list2)), S_OK);
+    list->Release();
+
+    LPOLESTR progID = nullptr;
+    LPOLESTR userType = nullptr;
+    LPOLESTR independent = nullptr;
+    ASSERT_EQ(list2->GetClassDetails(kBoiler, &progID, &userType, &independent), S_OK);
+    EXPECT_EQ(nv::ToUtf8(independent), "Plant.Boiler");
+    CoTaskMemFree(progID);
+    CoTaskMemFree(userType);
+    CoTaskMemFree(independent);
+    // None registered: the ProgID stands in.
+    ASSERT_EQ(list2->GetClassDetails(kLegacy, &progID, &userType, &independent), S_OK);
+    EXPECT_EQ(nv::ToUtf8(independent), "Plant.Legacy.1");
+    CoTaskMemFree(progID);
+    CoTaskMemFree(userType);
+    CoTaskMemFree(independent);
+
+    CATID catid[1] = {CATID_OPCDAServer20};
+    IOPCEnumGUID* e = nullptr;
+    ASSERT_EQ(list2->EnumClassesOfCategories(1, catid, 0, nullptr, &e), S_OK);
+    EXPECT_EQ(PlantTexts(Drain(e)), Texts({kBoiler, kNoProgID}));
+    IOPCEnumGUID* copy = nullptr;
+    ASSERT_EQ(e->Clone(&copy), S_OK);
+    GUID g;
+    ULONG fetched = 1;
+    EXPECT_EQ(copy->Next(1, &g, &fetched), S_FALSE) << "the clone keeps the exhausted position";
+    EXPECT_EQ(fetched, 0u);
+    copy->Release();
+    e->Release();
+    list2->Release();
+}
+
 // Simulated hosts and the command-line program run on the stand-in only; a Windows test prefix
 // has no hosts of its own.
 #ifndef _WIN32
@@ -419,57 +491,6 @@ TEST_F(ServerListTest, HostServiceServesItsOwnRegistry) {
     EXPECT_EQ(Text(clsid), Text(kLegacy));
     EXPECT_EQ(list->CLSIDFromProgID(OLESTR("Norvane.Simulation.1"), &clsid), CO_E_CLASSSTRING);
     list->Release();
-}
-
-TEST_F(ServerListTest, RequiredCategoriesNameWhatTheCallerCanHost) {
-    IOPCServerList* list = nullptr;
-    ASSERT_EQ(HostService(kHost, &list), S_OK);
-    ASSERT_NE(list, nullptr);
-    // No required list: classes are listed whatever they require.
-    EXPECT_EQ(Texts(Classes(list, {CATID_OPCDAServer10}, {})).count(Text(kNeedsHost)), 1u);
-    // A caller that cannot host the category the class needs does not get it ...
-    EXPECT_EQ(Texts(Classes(list, {CATID_OPCDAServer10}, {CATID_OPCDAServer20})), Texts({kLegacy}));
-    // ... one that can, does.
-    EXPECT_EQ(Texts(Classes(list, {CATID_OPCDAServer10}, {kHostingCategory})), Texts({kLegacy, kNeedsHost}));
-    list->Release();
-}
-
-TEST_F(ServerListTest, SecondInterfaceReportsVersionIndependentProgID) {
-    IOPCServerList* list = nullptr;
-    ASSERT_EQ(HostService(kHost, &list), S_OK);
-    ASSERT_NE(list, nullptr);
-    IOPCServerList2* list2 = nullptr;
-    ASSERT_EQ(list->QueryInterface(IID_IOPCServerList2, reinterpret_cast<void**>(&list2)), S_OK);
-    list->Release();
-
-    LPOLESTR progID = nullptr;
-    LPOLESTR userType = nullptr;
-    LPOLESTR independent = nullptr;
-    ASSERT_EQ(list2->GetClassDetails(kBoiler, &progID, &userType, &independent), S_OK);
-    EXPECT_EQ(nv::ToUtf8(independent), "Plant.Boiler");
-    CoTaskMemFree(progID);
-    CoTaskMemFree(userType);
-    CoTaskMemFree(independent);
-    // None registered: the ProgID stands in.
-    ASSERT_EQ(list2->GetClassDetails(kLegacy, &progID, &userType, &independent), S_OK);
-    EXPECT_EQ(nv::ToUtf8(independent), "Plant.Legacy.1");
-    CoTaskMemFree(progID);
-    CoTaskMemFree(userType);
-    CoTaskMemFree(independent);
-
-    CATID catid[1] = {CATID_OPCDAServer20};
-    IOPCEnumGUID* e = nullptr;
-    ASSERT_EQ(list2->EnumClassesOfCategories(1, catid, 0, nullptr, &e), S_OK);
-    EXPECT_EQ(Texts(Drain(e)), Texts({kBoiler, kNoProgID}));
-    IOPCEnumGUID* copy = nullptr;
-    ASSERT_EQ(e->Clone(&copy), S_OK);
-    GUID g;
-    ULONG fetched = 1;
-    EXPECT_EQ(copy->Next(1, &g, &fetched), S_FALSE) << "the clone keeps the exhausted position";
-    EXPECT_EQ(fetched, 0u);
-    copy->Release();
-    e->Release();
-    list2->Release();
 }
 
 TEST_F(ServerListTest, UnreachableHostsAnswerLikeAMissingMachine) {
