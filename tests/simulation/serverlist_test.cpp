@@ -502,6 +502,8 @@ TEST_F(ServerListTest, UnreachableHostsAnswerLikeAMissingMachine) {
     EXPECT_EQ(list, nullptr);
 }
 
+#endif  // _WIN32
+
 // ---- The command-line smoke program -----------------------------------------------------------
 
 struct ListerRun {
@@ -510,20 +512,34 @@ struct ListerRun {
 };
 
 ListerRun RunLister(const std::string& arguments) {
+#ifdef _WIN32
+    std::string program = std::string(NV_BUILD_DIR) + "/bin/norvane-list-servers.exe";
+    std::replace(program.begin(), program.end(), '/', '\\');  // the command interpreter reads "/" as a switch
+#else
     std::string program = std::string(NV_BUILD_DIR) + "/bin/norvane-list-servers";
+#endif
     ListerRun run;
     if (!fs::exists(program)) {
         ADD_FAILURE() << program << " was not built";
         return run;
     }
+#ifdef _WIN32
+    FILE* pipe = _popen(("\"" + program + "\" " + arguments + " 2>&1").c_str(), "r");
+#else
     FILE* pipe = popen((program + " " + arguments + " 2>&1").c_str(), "r");
+#endif
     if (pipe == nullptr)
         return run;
     char buffer[512];
     while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr)
         run.output += buffer;
+#ifdef _WIN32
+    run.status = _pclose(pipe);
+    run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
+#else
     int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
     return run;
 }
 
@@ -542,6 +558,7 @@ TEST_F(ServerListTest, ListerPrintsOneLinePerServer) {
         << local.output;
     EXPECT_EQ(std::count(local.output.begin(), local.output.end(), '\n'), 3) << local.output;
 
+#ifndef _WIN32  // the simulated hosts
     ListerRun host = RunLister(kHost);
     EXPECT_EQ(host.status, 0) << host.output;
     EXPECT_NE(host.output.find("\tPlant.Boiler.2\tBoiler house\tDA 2.0\n"), std::string::npos) << host.output;
@@ -552,8 +569,7 @@ TEST_F(ServerListTest, ListerPrintsOneLinePerServer) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("0x800706BA"), std::string::npos) << missing.output;
     EXPECT_NE(missing.output.find("no-such-host-here"), std::string::npos) << missing.output;
+#endif
 }
-
-#endif  // _WIN32
 
 }  // namespace
