@@ -685,6 +685,25 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIA
 
 // ---- Asynchronous requests ---------------------------------------------------------------------
 
+std::unique_ptr<AsyncTask> Group::NewRequest(AsyncTask::Kind kind, DWORD transactionId) {
+    auto task = std::make_unique<AsyncTask>();
+    task->kind = kind;
+    task->group = ComPtr<Group>(this, true);
+    task->transactionId = transactionId;
+    task->cancelId = core_->nextCancelId++;
+    return task;
+}
+
+std::unique_ptr<AsyncTask> Group::NewDA1Request(AsyncTask::Kind kind, DWORD connection) {
+    auto task = std::make_unique<AsyncTask>();
+    task->kind = kind;
+    task->da1 = true;
+    task->group = ComPtr<Group>(this, true);
+    task->transactionId = core_->NextTransactionId();
+    task->connection = connection;
+    return task;
+}
+
 HRESULT Group::QueueAsync(std::unique_ptr<AsyncTask> task, DWORD dwCount, OPCHANDLE* phServer,
                           VARIANT* values, HRESULT** ppErrors) {
     // With the lock held. Handles and access rights are checked now; the rest when it runs.
@@ -740,11 +759,7 @@ HRESULT STDMETHODCALLTYPE Group::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD 
     if (core_->Stopped()) {
         return E_FAIL;  // the server object is gone: nothing runs requests any more
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Read;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = dwTransactionID;
-    task->cancelId = core_->nextCancelId++;
+    auto task = NewRequest(AsyncTask::Kind::Read, dwTransactionID);
     task->source = OPC_DS_DEVICE;
     *pdwCancelID = task->cancelId;
     return QueueAsync(std::move(task), dwCount, phServer, nullptr, ppErrors);
@@ -768,11 +783,7 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIA
     if (core_->Stopped()) {
         return E_FAIL;  // the server object is gone: nothing runs requests any more
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Write;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = dwTransactionID;
-    task->cancelId = core_->nextCancelId++;
+    auto task = NewRequest(AsyncTask::Kind::Write, dwTransactionID);
     *pdwCancelID = task->cancelId;
     return QueueAsync(std::move(task), dwCount, phServer, pItemValues, ppErrors);
 }
@@ -791,11 +802,7 @@ HRESULT STDMETHODCALLTYPE Group::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransa
     if (!active_ || !HasActiveItems() || core_->Stopped()) {
         return E_FAIL;  // nothing a refresh could report, or nobody left to run it
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Refresh;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = dwTransactionID;
-    task->cancelId = core_->nextCancelId++;
+    auto task = NewRequest(AsyncTask::Kind::Refresh, dwTransactionID);
     task->source = dwSource;
     *pdwCancelID = task->cancelId;
     core_->Queue(std::move(task));
@@ -877,12 +884,7 @@ HRESULT STDMETHODCALLTYPE Group::Read(DWORD dwConnection, OPCDATASOURCE dwSource
     if (core_->Stopped()) {
         return E_FAIL;
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Read;
-    task->da1 = true;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = core_->NextTransactionId();
-    task->connection = dwConnection;
+    auto task = NewDA1Request(AsyncTask::Kind::Read, dwConnection);
     task->source = dwSource;
     *pTransactionID = task->transactionId;
     return QueueAsync(std::move(task), dwCount, phServer, nullptr, ppErrors);
@@ -906,12 +908,7 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwConnection, DWORD dwCount, OPCHAN
     if (core_->Stopped()) {
         return E_FAIL;
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Write;
-    task->da1 = true;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = core_->NextTransactionId();
-    task->connection = dwConnection;
+    auto task = NewDA1Request(AsyncTask::Kind::Write, dwConnection);
     *pTransactionID = task->transactionId;
     return QueueAsync(std::move(task), dwCount, phServer, pItemValues, ppErrors);
 }
@@ -931,12 +928,7 @@ HRESULT STDMETHODCALLTYPE Group::Refresh(DWORD dwConnection, OPCDATASOURCE dwSou
     if (!active_ || !HasActiveItems() || core_->Stopped()) {
         return E_FAIL;
     }
-    auto task = std::make_unique<AsyncTask>();
-    task->kind = AsyncTask::Kind::Refresh;
-    task->da1 = true;
-    task->group = ComPtr<Group>(this, true);
-    task->transactionId = core_->NextTransactionId();
-    task->connection = dwConnection;
+    auto task = NewDA1Request(AsyncTask::Kind::Refresh, dwConnection);
     task->source = dwSource;
     *pTransactionID = task->transactionId;
     core_->Queue(std::move(task));

@@ -376,6 +376,10 @@ private:
     // Turns collected updates into the callbacks of every advised sink.
     void DeliverData(DWORD transactionId, std::vector<ItemUpdate> updates, bool subscription,
                      bool readComplete, DWORD da1Connection, std::vector<std::unique_ptr<Delivery>>* out);
+    // A DA 2.0 request: the client's transaction ID and the next cancel ID. Core mutex held.
+    std::unique_ptr<AsyncTask> NewRequest(AsyncTask::Kind kind, DWORD transactionId);
+    // A DA 1.0a request on an advise connection, with a transaction ID of the server's.
+    std::unique_ptr<AsyncTask> NewDA1Request(AsyncTask::Kind kind, DWORD connection);
     HRESULT QueueAsync(std::unique_ptr<AsyncTask> task, DWORD dwCount, OPCHANDLE* phServer, VARIANT* values,
                        HRESULT** ppErrors);
     bool HasActiveItems() const;
