@@ -2,8 +2,8 @@
 // values, rewriting, deletion, refused input, UTF-16 files and concurrent writers.
 // The same checks run against the stand-in and against the system's own profile functions.
 // Where the stand-in keeps a rule of its own (line-exact rewriting, refusing input that would
-// break the file, the permissions of a POSIX folder), the check is built for Linux only and
-// says what Windows does instead.
+// break the file, the permissions of a POSIX folder, UTF-8 files, duplicated names), the check
+// is built for Linux only and says what Windows lacks.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/wait.h>
