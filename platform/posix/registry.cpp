@@ -134,6 +134,7 @@ struct KeyOp {
     Root root;
     std::vector<U16> path;
     std::vector<ValueOp> values;
+    bool remove = false;  // "[-...]": the key goes, with everything below it
 };
 
 struct ParseError {
@@ -238,18 +239,16 @@ public:
         for (++i; i < lines_.size(); ++i) {
             std::size_t lineNo = i + 1;
             U16View line = TrimBlank(lines_[i]);
-            if (line.empty() || line.front() == u';')
+            if (line.empty() || line.front() == u';' || line.front() == u'#')
                 continue;
             if (line.front() == u'[') {
                 if (line.back() != u']')
                     return ParseError{lineNo, "key line without closing ']'"};
                 U16View inner = line.substr(1, line.size() - 2);
-                if (!inner.empty() && inner.front() == u'-') {
-                    // Deleting keys has no meaning for a registry built only from these files.
-                    current = nullptr;
-                    inDeletedKey = true;
-                    continue;
-                }
+                // A later file may delete what an earlier one added, as importing it would.
+                bool remove = !inner.empty() && inner.front() == u'-';
+                if (remove)
+                    inner.remove_prefix(1);
                 std::vector<U16> parts = SplitPath(inner);
                 if (parts.empty())
                     return ParseError{lineNo, "empty key name"};
@@ -257,9 +256,10 @@ public:
                 if (!root)
                     return ParseError{lineNo, "unknown root key \"" + nv::ToUtf8(parts.front()) + "\""};
                 parts.erase(parts.begin());
-                ops.push_back(KeyOp{*root, std::move(parts), {}});
-                current = &ops.back();
-                inDeletedKey = false;
+                ops.push_back(KeyOp{*root, std::move(parts), {}, remove});
+                // Values under a deleted key are not written anywhere.
+                current = remove ? nullptr : &ops.back();
+                inDeletedKey = remove;
                 continue;
             }
             if (line.front() == u'@' || line.front() == u'"') {
@@ -299,6 +299,9 @@ private:
     }
 
     // A quoted string starting at s[pos] == '"'; on return pos is past the closing quote.
+    // Escapes are read as the system's importer reads them: \n and \r are line breaks, any other
+    // escaped character stands for itself (so a lone backslash in a hand-written path disappears,
+    // exactly as it does on import), and \0 makes the line unusable.
     static bool ParseQuoted(U16View s, std::size_t& pos, U16& out, std::string& reason) {
         out.clear();
         ++pos;
@@ -308,17 +311,30 @@ private:
                 ++pos;
                 return true;
             }
-            if (c == u'\\' && pos + 1 < s.size() && (s[pos + 1] == u'\\' || s[pos + 1] == u'"')) {
-                out.push_back(s[pos + 1]);
+            if (c == u'\\' && pos + 1 < s.size()) {
+                char16_t next = s[pos + 1];
+                if (next == u'0') {
+                    reason = "\"\\0\" in a string";
+                    return false;
+                }
+                out.push_back(next == u'n' ? u'\n' : next == u'r' ? u'\r' : next);
                 pos += 2;
                 continue;
             }
-            // Any other backslash is kept as written, so hand-written paths survive.
             out.push_back(c);
             ++pos;
         }
         reason = "string without closing quote";
         return false;
+    }
+
+    // Data other than a string ends where a ';' comment starts.
+    static U16View WithoutComment(U16View data) { return data.substr(0, data.find(u';')); }
+
+    // What follows a string value may be blanks and a ';' comment, nothing else.
+    static bool OnlyComment(U16View rest) {
+        rest = TrimBlank(rest);
+        return rest.empty() || rest.front() == u';';
     }
 
     // Parses the value line at lines_[index]; `consumed` counts the continuation lines used.
@@ -350,7 +366,7 @@ private:
             U16 text;
             if (!ParseQuoted(data, p, text, reason))
                 return false;
-            if (!TrimBlank(data.substr(p)).empty()) {
+            if (!OnlyComment(data.substr(p))) {
                 reason = "unexpected text after the closing quote";
                 return false;
             }
@@ -362,7 +378,7 @@ private:
         for (char16_t c : data.substr(0, std::min<std::size_t>(data.size(), 8)))
             lower.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c);
         if (lower.rfind(u"dword:", 0) == 0) {
-            U16View digits = TrimBlank(data.substr(6));
+            U16View digits = TrimBlank(WithoutComment(data.substr(6)));
             if (digits.empty() || digits.size() > 8 || !std::all_of(digits.begin(), digits.end(), IsHex)) {
                 reason = "dword value needs 1 to 8 hexadecimal digits";
                 return false;
@@ -415,7 +431,7 @@ private:
                        std::string& reason) {
         U16View chunk = first;
         for (;;) {
-            chunk = TrimBlank(chunk);
+            chunk = TrimBlank(WithoutComment(chunk));
             bool more = !chunk.empty() && chunk.back() == u'\\';
             if (more)
                 chunk = TrimBlank(chunk.substr(0, chunk.size() - 1));
@@ -452,12 +468,15 @@ private:
             }
             if (!more)
                 return true;
-            if (index + consumed + 1 >= lines_.size()) {
-                reason = "hex byte list continues past the end of the file";
-                return false;
-            }
-            ++consumed;
-            chunk = lines_[index + consumed];
+            // Comment lines inside a continued list are passed over, as on import.
+            do {
+                if (index + consumed + 1 >= lines_.size()) {
+                    reason = "hex byte list continues past the end of the file";
+                    return false;
+                }
+                ++consumed;
+                chunk = lines_[index + consumed];
+            } while (!TrimBlank(chunk).empty() && TrimBlank(chunk).front() == u';');
             // regedit never breaks a list onto an empty line; one here means a cut-off file.
             if (TrimBlank(chunk).empty()) {
                 reason = "hex byte list continues onto an empty line";
@@ -498,6 +517,16 @@ void Apply(Machine& machine, const std::vector<KeyOp>& ops) {
             case Root::Users:
                 key = machine.users.get();
                 break;
+        }
+        if (op.remove) {
+            // The top of a tree is never deleted; a key that is not there is no error.
+            for (std::size_t i = 0; key != nullptr && i + 1 < op.path.size(); ++i) {
+                auto it = key->subkeys.find(Upper(op.path[i]));
+                key = it == key->subkeys.end() ? nullptr : it->second.key.get();
+            }
+            if (key != nullptr && !op.path.empty())
+                key->subkeys.erase(Upper(op.path.back()));
+            continue;
         }
         for (const auto& part : op.path)
             key = &key->ChildOrCreate(part);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -360,49 +362,98 @@ TEST(ProcessAndThread, IdsAreThoseOfTheSystem) {
 
 // ---- Computer name ---------------------------------------------------------------------------
 
-#ifndef _WIN32
-// Derived from the host name here; Windows keeps its own.
-
-std::string HostName() {
-    char buf[HOST_NAME_MAX + 1] = {};
-    ::gethostname(buf, sizeof buf - 1);
-    return buf;
+nv::WideString ComputerNameEx(COMPUTER_NAME_FORMAT format) {
+    WCHAR buf[256];
+    DWORD size = 256;
+    EXPECT_TRUE(GetComputerNameExW(format, buf, &size)) << format;
+    return nv::WideString(buf, size);
 }
 
-TEST(ComputerName, UpperCaseNameBeforeTheFirstDotAtMostFifteen) {
-    std::string expected = HostName().substr(0, HostName().find('.'));
-    if (expected.empty())
-        expected = "localhost";
-    expected = expected.substr(0, 15);
-    for (char& c : expected)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+// The NetBIOS form of a host name: up to its first dot, in upper case, at most fifteen characters.
+nv::WideString NetBiosForm(nv::WideString host) {
+    host = host.substr(0, host.find(OLESTR('.'))).substr(0, MAX_COMPUTERNAME_LENGTH);
+    for (WCHAR& c : host)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<WCHAR>(c - 'a' + 'A');
+    return host;
+}
 
+TEST(ComputerName, IsTheNetBiosFormOfTheDnsHostName) {
     WCHAR buf[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     ASSERT_TRUE(GetComputerNameW(buf, &size));
-    EXPECT_EQ(nv::ToUtf8(buf), expected);
-    EXPECT_EQ(size, expected.size());
+    nv::WideString name(buf, size);
+    EXPECT_EQ(buf[size], 0);
+    EXPECT_FALSE(name.empty());
+    EXPECT_LE(name.size(), static_cast<std::size_t>(MAX_COMPUTERNAME_LENGTH));
+    EXPECT_EQ(name, NetBiosForm(name)) << "upper case, no dot: " << nv::ToUtf8(name);
+    EXPECT_EQ(name, NetBiosForm(ComputerNameEx(ComputerNameDnsHostname)));
+    EXPECT_EQ(name, ComputerNameEx(ComputerNameNetBIOS));
 
     // Too small: fails with the size needed, terminator included.
-    DWORD small = static_cast<DWORD>(expected.size());
+    DWORD small = static_cast<DWORD>(name.size());
     SetLastError(0);
     EXPECT_FALSE(GetComputerNameW(buf, &small));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
-    EXPECT_EQ(small, expected.size() + 1);
+    EXPECT_EQ(small, name.size() + 1);
 }
 
-TEST(ComputerName, DnsNamesKeepTheHostName) {
+TEST(ComputerName, DnsNamesReportTheSizeNeeded) {
+    nv::WideString host = ComputerNameEx(ComputerNameDnsHostname);
+    ASSERT_FALSE(host.empty());
+    EXPECT_EQ(host.find(OLESTR('.')), nv::WideString::npos);
+    nv::WideString full = ComputerNameEx(ComputerNameDnsFullyQualified);
+    EXPECT_EQ(full.substr(0, host.size()), host);
+
     WCHAR buf[512];
-    DWORD size = 512;
-    ASSERT_TRUE(GetComputerNameExW(ComputerNameDnsFullyQualified, buf, &size));
-    std::string host = HostName().empty() ? "localhost" : HostName();
-    EXPECT_EQ(nv::ToUtf8(buf), host);
     DWORD small = 1;
+    SetLastError(0);
     EXPECT_FALSE(GetComputerNameExW(ComputerNameDnsHostname, buf, &small));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(small, host.substr(0, host.find('.')).size() + 1);
+    EXPECT_EQ(small, host.size() + 1);
 }
 
-#endif  // _WIN32
+// The system host name, where the computer's names come from: on Linux, and under Wine, which
+// takes them from the host name of the Linux system it runs on. Real Windows keeps names of its own.
+std::optional<std::string> SystemHostName() {
+#ifdef _WIN32
+    if (!nv::test::RunningUnderWine())
+        return std::nullopt;
+    // Wine maps the Linux root to drive Z:; the kernel file holds exactly what gethostname() gives.
+    std::ifstream in("Z:\\proc\\sys\\kernel\\hostname");
+    std::string host;
+    if (!std::getline(in, host))
+        return std::nullopt;
+    return host;
+#else
+    char buf[HOST_NAME_MAX + 1] = {};
+    ::gethostname(buf, sizeof buf - 1);
+    return std::string(buf);
+#endif
+}
+
+TEST(ComputerName, ComesFromTheSystemHostNameOnLinuxAndUnderWine) {
+    std::optional<std::string> host = SystemHostName();
+    if (!host) {
+        GTEST_SKIP() << "Windows keeps a computer name of its own";
+    }
+    std::string dnsHost = host->substr(0, host->find('.'));
+#ifndef _WIN32
+    // An unnamed Linux system is "localhost" to the stand-in.
+    if (host->empty()) {
+        host = "localhost";
+        dnsHost = "localhost";
+    }
+#endif
+    EXPECT_EQ(nv::ToUtf8(ComputerNameEx(ComputerNameDnsHostname)), dnsHost);
+    WCHAR buf[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(buf, &size));
+    EXPECT_EQ(nv::WideString(buf, size), NetBiosForm(nv::ToWide(*host)));
+#ifndef _WIN32
+    // Wine asks the name service for the domain part; the stand-in keeps the host name as it is.
+    EXPECT_EQ(nv::ToUtf8(ComputerNameEx(ComputerNameDnsFullyQualified)), *host);
+#endif
+}
 
 }  // namespace
