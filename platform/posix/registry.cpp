@@ -282,19 +282,17 @@ public:
     }
 
 private:
+    // Lines end with CR LF, LF or a lone CR: the importer takes all three.
     void Split(const U16& text) {
         std::size_t start = 0;
-        while (start <= text.size()) {
-            std::size_t end = text.find(u'\n', start);
-            if (end == U16::npos)
-                end = text.size();
-            U16 line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == u'\r')
-                line.pop_back();
-            lines_.push_back(std::move(line));
-            if (end == text.size())
+        for (;;) {
+            std::size_t end = text.find_first_of(u"\r\n", start);
+            if (end == U16::npos) {
+                lines_.emplace_back(text.substr(start));
                 break;
-            start = end + 1;
+            }
+            lines_.emplace_back(text.substr(start, end - start));
+            start = end + ((text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ? 2 : 1);
         }
     }
 

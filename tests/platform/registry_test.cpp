@@ -178,6 +178,8 @@ TEST(RegistryParsing, ReadsRegedit4AndUtf16Files) {
     reg.Import(
         Utf16LeFile("Windows Registry Editor Version 5.00\r\n\r\n"
                     "[HKEY_CLASSES_ROOT\\NvTest.Wide]\r\n@=\"wide \xC3\x9C\"\r\n\"N\"=dword:00000007\r\n"));
+    // Lines may also end with a lone carriage return.
+    reg.Import("REGEDIT4\r\r[HKEY_CLASSES_ROOT\\NvTest.Old\\Mac]\r@=\"cr\"\r\"Next\"=\"line\"\r");
 
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, OLESTR("NvTest.Old")), "old style");
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, OLESTR("NvTest.Old"), OLESTR("Path")), "%TMP%");
@@ -189,6 +191,8 @@ TEST(RegistryParsing, ReadsRegedit4AndUtf16Files) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
     EXPECT_EQ(data, Utf16Bytes(WideString(OLESTR("a")) + WCHAR(0) + OLESTR("b") + WCHAR(0)));
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, OLESTR("NvTest.Wide")), "wide Ü");
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, OLESTR("NvTest.Old\\Mac")), "cr");
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, OLESTR("NvTest.Old\\Mac"), OLESTR("Next")), "line");
 }
 
 TEST(RegistryParsing, LaterFilesReplaceAndDeleteAndMachineClassesIsTheSameTree) {
@@ -375,7 +379,9 @@ TEST(RegistryApi, ConnectingToThisComputerReachesTheLocalRegistry) {
 
 using nvtest::TempConfig;
 
-// Windows reads a file without a byte-order mark in its ANSI code page; the stand-in in UTF-8.
+// Windows reads a file without a byte-order mark in its ANSI code page, and takes the bytes of its
+// hex(2) and hex(7) values for 8-bit characters; the stand-in reads such a file as UTF-8, the
+// Linux system's own encoding, and takes those values as UTF-16 when the header says version 5.
 TEST(RegistryParsing, Utf8FilesWithoutByteOrderMark) {
     TempConfig config;
     config.WriteUser("utf8.reg",
