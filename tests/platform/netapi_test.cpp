@@ -38,13 +38,15 @@ TEST(NetworkHosts, LayoutsAreThoseOfWindowsX64) {
     EXPECT_EQ(offsetof(WKSTA_INFO_100, wki100_ver_minor), 28u);
 }
 
+// This computer by no name, by its name and by its name as a server (\\NAME).
 TEST(NetworkHosts, WorkstationInfoOfThisComputer) {
-    for (bool byName : {false, true}) {
-        nv::WideString self = LocalName();
+    nv::WideString self = LocalName();
+    nv::WideString unc = nv::WideString(OLESTR("\\\\")) + self;
+    for (nv::WideString* server : {static_cast<nv::WideString*>(nullptr), &self, &unc}) {
         LPBYTE buf = reinterpret_cast<LPBYTE>(1);
-        ASSERT_EQ(NetWkstaGetInfo(byName ? self.data() : nullptr, 100, &buf),
+        ASSERT_EQ(NetWkstaGetInfo(server != nullptr ? server->data() : nullptr, 100, &buf),
                   static_cast<NET_API_STATUS>(NERR_Success))
-            << byName;
+            << (server != nullptr ? nv::ToUtf8(*server) : "(null)");
         ASSERT_NE(buf, nullptr);
         auto* info = reinterpret_cast<WKSTA_INFO_100*>(buf);
         EXPECT_EQ(nv::WideString(info->wki100_computername), self);
