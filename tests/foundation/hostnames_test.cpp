@@ -1,7 +1,6 @@
 #include "foundation/NvHostNames.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +9,7 @@
 
 #include "foundation/NvSysUtils.h"
 #include "platform/NvWide.h"
+#include "tests/windows/NvTempConfig.h"
 
 namespace nv {
 namespace {
@@ -32,35 +32,9 @@ TEST(HostNames, LocalNamesNeedNoNetwork) {
 // The simulated network: every folder under <config>/norvane-opc-client/hosts is a host.
 class HostNamesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "nv-hosts-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-            hadOld_ = true;
-            old_ = old;
-        }
-        ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        nvplatform::ReloadRegistry();
-    }
-    void TearDown() override {
-        if (hadOld_)
-            ::setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        nvplatform::ReloadRegistry();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    void AddHost(const std::string& name) {
-        fs::create_directories(root_ / "norvane-opc-client" / "hosts" / name);
-    }
+    void AddHost(const std::string& name) { fs::create_directories(config_.Host(name)); }
 
-    fs::path root_;
-
-private:
-    bool hadOld_ = false;
-    std::string old_;
+    test::TempConfig config_;
 };
 
 TEST_F(HostNamesTest, ListsThisComputerAndTheSimulatedHostsWithTheirPlatform) {

@@ -33,6 +33,7 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 #include "simulation/SimulationIds.h"
+#include "tests/windows/NvTempConfig.h"
 #include "tests/windows/NvTestRegistration.h"
 
 namespace conntest {
@@ -46,6 +47,7 @@ namespace fs = std::filesystem;
 #define NV_REQUIRE_SIMULATED_HOSTS() static_cast<void>(0)
 #endif
 
+inline const std::string kRegistryHeader = "Windows Registry Editor Version 5.00\n\n";
 inline constexpr char kHost[] = "plant7";
 inline constexpr char kBareHost[] = "bare3";
 inline constexpr char kNoHost[] = "nohost9";
@@ -86,19 +88,14 @@ protected:
         modulePath_ = *module;
 #ifdef _WIN32
         // The system registry takes the local extras; simulated hosts do not exist here.
-        registration_.emplace("Windows Registry Editor Version 5.00\n\n" + LocalExtras());
+        registration_.emplace(kRegistryHeader + LocalExtras());
 #else
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            oldConfig_ = old;
-        char pattern[] = "/tmp/nv-conntest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        config_ = pattern;
-        WriteFile(fs::path(config_) / "norvane-opc-client" / "registry" / "extras.reg", LocalExtras());
+        config_.emplace();
+        config_->WriteUser("extras.reg", kRegistryHeader + LocalExtras());
         WriteHost(kHost, ServiceEntry() +
                              ClassEntry("Plant.Simulation.1", nv::sim::CLSID_Simulation, "Plant simulation",
                                         {CATID_OPCDAServer10, CATID_OPCDAServer20}, true, modulePath_));
         WriteHost(kBareHost, ClassEntry("Bare.Server.1", kBare, "Bare server", {CATID_OPCDAServer20}));
-        setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
         nvplatform::ReloadRegistry();
 #endif
         previousLookup_ = nv::SetOPCServerLookup(nullptr);
@@ -116,13 +113,7 @@ protected:
 #ifdef _WIN32
         registration_.reset();
 #else
-        if (oldConfig_)
-            setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        nvplatform::ReloadRegistry();
-        if (!config_.empty())
-            fs::remove_all(config_);
+        config_.reset();
 #endif
         EXPECT_TRUE(escaped_.empty()) << "exception escaped the event loop: " << escaped_.front();
         CoUninitialize();
@@ -174,21 +165,18 @@ protected:
         return text;
     }
 
-    static void WriteFile(const fs::path& path, const std::string& body) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "Windows Registry Editor Version 5.00\n\n" << body;
-    }
-
+#ifndef _WIN32
     void WriteHost(const std::string& host, const std::string& body) const {
-        WriteFile(fs::path(config_) / "norvane-opc-client" / "hosts" / host / "servers.reg", body);
+        config_->WriteHost(host, "servers.reg", kRegistryHeader + body);
     }
+#endif
 
     std::string modulePath_;
 #ifdef _WIN32
     std::optional<nv::test::TestRegistration> registration_;
+#else
+    std::optional<nv::test::TempConfig> config_;
 #endif
-    std::string config_;
-    std::optional<std::string> oldConfig_;
     std::vector<std::string> messages_;
     std::vector<std::string> escaped_;
 

@@ -17,7 +17,7 @@
 #include "tests/platform/testmodule/TestCounter.h"
 #include "tests/windows/NvWine.h"
 #ifndef _WIN32
-#include "tests/platform/testmodule/TempConfig.h"
+#include "tests/windows/NvTempConfig.h"
 #endif
 
 // Most of these tests hold on Windows as well, against the real runtime with the test module
@@ -30,7 +30,7 @@ using WString = std::basic_string<OLECHAR>;
 using nv::test::NoteWineDifference;
 using nv::test::RunningUnderWine;
 #ifndef _WIN32
-using nvtest::TempConfig;
+using nv::test::TempConfig;
 #endif
 
 constexpr HRESULT kServerUnavailable = static_cast<HRESULT>(0x800706BAu);

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "tests/platform/testmodule/TempConfig.h"
+#include "tests/windows/NvTempConfig.h"
 #endif
 
 namespace {
@@ -82,7 +82,7 @@ TEST(NetworkHosts, BuffersComeAndGoThroughTheNetworkAllocator) {
 #ifndef _WIN32
 // From here on: the simulated network of host folders, which Windows does not have.
 
-using nvtest::TempConfig;
+using nv::test::TempConfig;
 
 struct Listing {
     NET_API_STATUS status = 0;

@@ -23,7 +23,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "tests/platform/testmodule/TempConfig.h"
+#include "tests/windows/NvTempConfig.h"
 #endif
 
 namespace {
@@ -377,7 +377,7 @@ TEST(RegistryApi, ConnectingToThisComputerReachesTheLocalRegistry) {
 #ifndef _WIN32
 // From here on: mechanisms of the stand-in that Windows does not have.
 
-using nvtest::TempConfig;
+using nv::test::TempConfig;
 
 // Windows reads a file without a byte-order mark in its ANSI code page, and takes the bytes of its
 // hex(2) and hex(7) values for 8-bit characters; the stand-in reads such a file as UTF-8, the

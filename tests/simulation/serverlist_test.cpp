@@ -24,6 +24,7 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 #include "simulation/SimulationIds.h"
+#include "tests/windows/NvTempConfig.h"
 #include "tests/windows/NvTestRegistration.h"
 
 namespace {
@@ -102,30 +103,18 @@ protected:
         ASSERT_TRUE(module.has_value()) << "the build's norvane-opcsim.reg does not register the service";
         modulePath_ = *module;
 #ifndef _WIN32
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            oldConfig_ = old;
-        char pattern[] = "/tmp/nv-serverlist-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        config_ = pattern;
+        config_.emplace();
         WriteHost(kHost, HostRegistry());
         // A host with servers but no enumeration service of its own.
         WriteHost(kHostWithoutService,
                   ClassEntry("Bare.Server.1", kBoiler, "Bare server", {CATID_OPCDAServer20}));
-        setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
         nvplatform::ReloadRegistry();
 #endif
     }
 
     void TearDown() override {
 #ifndef _WIN32
-        if (oldConfig_) {
-            setenv("XDG_CONFIG_HOME", oldConfig_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-        nvplatform::ReloadRegistry();
-        if (!config_.empty())
-            fs::remove_all(config_);
+        config_.reset();
 #endif
         CoUninitialize();
     }
@@ -177,11 +166,11 @@ protected:
         return text;
     }
 
+#ifndef _WIN32
     void WriteHost(const std::string& host, const std::string& body) {
-        fs::path dir = fs::path(config_) / "norvane-opc-client" / "hosts" / host;
-        fs::create_directories(dir);
-        std::ofstream(dir / "servers.reg") << kRegistryHeader << body;
+        config_->WriteHost(host, "servers.reg", kRegistryHeader + body);
     }
+#endif
 
     static IOPCServerList* LocalService() {
         IOPCServerList* list = nullptr;
@@ -216,8 +205,9 @@ protected:
     }
 
     std::string modulePath_;
-    std::string config_;
-    std::optional<std::string> oldConfig_;
+#ifndef _WIN32
+    std::optional<nv::test::TempConfig> config_;
+#endif
 };
 
 // ---- The local service over the registration the build ships ----------------------------------

@@ -34,9 +34,7 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 
-#ifndef _WIN32
-#include <stdlib.h>
-#endif
+#include "tests/windows/NvTempConfig.h"
 
 namespace nv::test {
 
@@ -153,41 +151,13 @@ private:
 class RegImport {
 public:
     // The keys are the test's own on Windows; here the whole temporary folder goes at the end.
-    explicit RegImport(std::vector<std::string> /*topKeys*/) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "nv-regimport-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a temporary configuration folder");
-        root_ = pattern;
-        folder_ = root_ / "norvane-opc-client" / "registry";
-        std::filesystem::create_directories(folder_);
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            old_ = old;
-        ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        nvplatform::ReloadRegistry();
-    }
-    ~RegImport() {
-        if (old_)
-            ::setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        nvplatform::ReloadRegistry();
-    }
-    RegImport(const RegImport&) = delete;
-    RegImport& operator=(const RegImport&) = delete;
+    explicit RegImport(std::vector<std::string> /*topKeys*/) {}
 
     void Import(const std::string& bytes) {
         // Files load in the order of their names: a fixed-width number keeps it the import order.
         std::string name = std::to_string(++count_);
         name = std::string(name.size() < 4 ? 4 - name.size() : 0, '0') + name + "-import.reg";
-        std::filesystem::path file = folder_ / name;
-        {
-            std::ofstream out(file, std::ios::binary | std::ios::trunc);
-            out << bytes;
-            if (!out)
-                throw std::runtime_error("cannot write " + file.string());
-        }
+        std::filesystem::path file = config_.WriteUser(name, bytes);
         nvplatform::ReloadRegistry();
         for (const std::string& error : nvplatform::RegistryLoadErrors()) {
             if (error.rfind(file.string(), 0) == 0) {
@@ -199,9 +169,7 @@ public:
     }
 
 private:
-    std::filesystem::path root_;
-    std::filesystem::path folder_;
-    std::optional<std::string> old_;
+    TempConfig config_;
     int count_ = 0;
 };
 

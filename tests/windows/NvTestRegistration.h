@@ -30,6 +30,7 @@
 
 #include "platform/NvWide.h"
 #include "platform/win32.h"
+#include "tests/windows/NvTempConfig.h"
 
 namespace nv::test {
 
@@ -278,33 +279,12 @@ class TestRegistration {
 public:
     explicit TestRegistration(const std::string& text) {
         ParseRegistrationText(text);
-        std::string pattern = (std::filesystem::temp_directory_path() / "nv-registration-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a temporary configuration folder");
-        root_ = pattern;
-        std::filesystem::path folder = root_ / "norvane-opc-client" / "registry";
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "test-registration.reg", std::ios::binary) << text;
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            old_ = old;
-        ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+        config_.WriteUser("test-registration.reg", text);
         nvplatform::ReloadRegistry();
     }
-    ~TestRegistration() {
-        if (old_)
-            ::setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-        nvplatform::ReloadRegistry();
-    }
-    TestRegistration(const TestRegistration&) = delete;
-    TestRegistration& operator=(const TestRegistration&) = delete;
 
 private:
-    std::filesystem::path root_;
-    std::optional<std::string> old_;
+    TempConfig config_;
 };
 
 #endif

@@ -1,6 +1,7 @@
-// A temporary configuration folder for tests of the registry and the COM runtime: points
-// XDG_CONFIG_HOME at it for the lifetime of the object and reloads the registry on the way in
-// and out, so no test sees another test's files or the user's own.
+// A temporary configuration folder for tests on the Linux stand-in: points XDG_CONFIG_HOME at it
+// for the lifetime of the object and reloads the registry on the way in and out, so no test sees
+// another test's files or the user's own. Files written into it after construction take effect
+// with the next nvplatform::ReloadRegistry().
 #pragma once
 
 #ifndef _WIN32
@@ -14,7 +15,7 @@
 
 #include "platform/win32.h"
 
-namespace nvtest {
+namespace nv::test {
 
 class TempConfig {
 public:
@@ -65,6 +66,9 @@ public:
         std::filesystem::path path = folder / name;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << bytes;
+        out.close();
+        if (!out)
+            throw std::runtime_error("cannot write " + path.string());
         return path;
     }
     std::filesystem::path WriteUser(const std::string& name, const std::string& bytes) const {
@@ -91,6 +95,6 @@ private:
     std::string old_;
 };
 
-}  // namespace nvtest
+}  // namespace nv::test
 
 #endif  // !_WIN32
