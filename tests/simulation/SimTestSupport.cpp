@@ -31,16 +31,6 @@ std::string GuidText(const GUID& g) {
 
 // ---- DataSink ------------------------------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE DataSink::QueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IUnknown || riid == IID_IOPCDataCallback) {
-        *ppv = static_cast<IOPCDataCallback*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 void DataSink::Record(Callback c) {
     c.thread = std::this_thread::get_id();
     {
@@ -130,16 +120,6 @@ std::optional<Callback> DataSink::WaitForCall(Callback::Kind kind, DWORD transac
 
 // ---- ShutdownSink --------------------------------------------------------------------------------
 
-HRESULT STDMETHODCALLTYPE ShutdownSink::QueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IUnknown || riid == IID_IOPCShutdown) {
-        *ppv = static_cast<IOPCShutdown*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 HRESULT STDMETHODCALLTYPE ShutdownSink::ShutdownRequest(LPCWSTR szReason) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -159,16 +139,6 @@ bool ShutdownSink::WaitForReason(std::string* reason, std::thread::id* thread, d
 }
 
 // ---- StreamSink ----------------------------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE StreamSink::QueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IUnknown || riid == IID_IAdviseSink) {
-        *ppv = static_cast<IAdviseSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
 
 void STDMETHODCALLTYPE StreamSink::OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) {
     Stream s;

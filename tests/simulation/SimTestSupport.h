@@ -135,9 +135,20 @@ struct Callback {
     std::thread::id thread{};
 };
 
-class DataSink final : public IOPCDataCallback {
+// A client-side callback object with one interface. It is made with one reference, which the
+// test releases when it is done with it; a server's own references keep it alive meanwhile.
+template <typename Interface>
+class Sink : public Interface {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == __uuidof(Interface)) {
+            *ppv = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --refs_;
@@ -145,6 +156,16 @@ public:
             delete this;
         return left;
     }
+
+protected:
+    virtual ~Sink() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class DataSink final : public Sink<IOPCDataCallback> {
+public:
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                            HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                                            VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
@@ -172,28 +193,18 @@ public:
 
 private:
     void Record(Callback c);
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<Callback> calls_;
 };
 
-class ShutdownSink final : public IOPCShutdown {
+class ShutdownSink final : public Sink<IOPCShutdown> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) override;
 
     bool WaitForReason(std::string* reason, std::thread::id* thread, double seconds = 20.0);
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<std::pair<std::string, std::thread::id>> reasons_;
@@ -220,16 +231,8 @@ struct Stream {
     std::vector<StreamItem> items;
 };
 
-class StreamSink final : public IAdviseSink {
+class StreamSink final : public Sink<IAdviseSink> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* pFormatetc, STGMEDIUM* pStgmed) override;
     void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
     void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
@@ -245,7 +248,6 @@ public:
     std::vector<Stream> Streams();
 
 private:
-    std::atomic<ULONG> refs_{1};
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<Stream> streams_;
