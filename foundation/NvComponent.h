@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,42 @@ private:
     std::string name_;
     std::intptr_t tag_ = 0;
     bool destroying_ = false;
+};
+
+// Lets an object that is not a component itself learn that the one component it refers to is
+// being destroyed: OnRemoved runs then (the watch has already let go of it; the component is half
+// destroyed and must not be touched). One component at a time; the watch unlinks itself when it
+// goes.
+class TNvComponentWatch : public TComponent {
+public:
+    explicit TNvComponentWatch(std::function<void()> onRemoved) : onRemoved_(std::move(onRemoved)) {}
+    ~TNvComponentWatch() override { Watch(nullptr); }
+
+    TComponent* Watched() const { return watched_; }
+    // None stops watching.
+    void Watch(TComponent* component) {
+        if (component == watched_)
+            return;
+        if (watched_ != nullptr)
+            RemoveFreeNotification(watched_);
+        watched_ = component;
+        if (watched_ != nullptr)
+            FreeNotification(watched_);
+    }
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override {
+        TComponent::Notification(component, operation);
+        if (operation == opRemove && component == watched_) {
+            watched_ = nullptr;
+            if (onRemoved_)
+                onRemoved_();
+        }
+    }
+
+private:
+    std::function<void()> onRemoved_;
+    TComponent* watched_ = nullptr;
 };
 
 }  // namespace nv

@@ -130,6 +130,53 @@ std::string ScalarToStr(VARTYPE vt, const void* data) {
     }
 }
 
+// The bytes one element of the type takes in an array; 0 for a type that is not read as a scalar.
+UINT ElementBytes(VARTYPE vt) {
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_R4:
+        case VT_ERROR:
+            return 4;
+        case VT_I8:
+        case VT_UI8:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+            return 8;
+        case VT_BSTR:
+            return sizeof(BSTR);
+        case VT_DECIMAL:
+            return sizeof(DECIMAL);
+        case VT_VARIANT:
+            return sizeof(VARIANT);
+        default:
+            return 0;
+    }
+}
+
+// The type the elements are read as: the array's own. A server may name another one in the
+// VARIANT (an array of bytes called an array of doubles), and reading by that name would go past
+// the elements or take numbers for pointers. An array that does not say its type is read by the
+// VARIANT's only when its elements have that type's size.
+VARTYPE ArrayElementType(SAFEARRAY* array, VARTYPE named) {
+    VARTYPE own = VT_EMPTY;
+    if (SUCCEEDED(SafeArrayGetVartype(array, &own)))
+        return own;
+    if (ElementBytes(named) != 0 && SafeArrayGetElemsize(array) == ElementBytes(named))
+        return named;
+    throw EConvertError("Cannot read the elements of an array");
+}
+
 // The element at `index` of a one-dimensional array as a VARIANT that borrows its contents
 // (never cleared by the caller).
 std::string ElementToStr(SAFEARRAY* array, VARTYPE elementType, LONG index) {
@@ -198,15 +245,16 @@ std::string VarArrayToStr(const VARIANT& value) {
     LONG high = -1;
     if (FAILED(SafeArrayGetLBound(array, 1, &low)) || FAILED(SafeArrayGetUBound(array, 1, &high)))
         return {};
-    VARTYPE elementType = value.vt & NvVarTypeMask;
+    VARTYPE elementType = ArrayElementType(array, value.vt & NvVarTypeMask);
     if (FAILED(SafeArrayLock(array)))
         throw EConvertError("Cannot read the elements of an array");
     std::string text;
     try {
-        for (LONG i = low; i <= high; ++i) {
+        // Counted wider than LONG: an array may end at the largest index there is.
+        for (std::int64_t i = low; i <= high; ++i) {
             if (i > low)
                 text += ';';
-            text += ElementToStr(array, elementType, i);
+            text += ElementToStr(array, elementType, static_cast<LONG>(i));
         }
     } catch (...) {
         SafeArrayUnlock(array);
@@ -310,6 +358,18 @@ VARIANT IntToBoolArray(const VARIANT& value) {
     std::int32_t result = number.lVal;
     VariantClear(&number);
     return IntToBoolArray(result);
+}
+
+VARIANT ChangeVariantType(const VARIANT& value, VARTYPE type) {
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr = VariantChangeTypeEx(&result, &value, LOCALE_USER_DEFAULT, 0, type);
+    if (FAILED(hr)) {
+        VariantClear(&result);
+        throw EConvertError(Format("Could not convert variant of type (%s) into type (%s)",
+                                   VarTypeToStr(value.vt), VarTypeToStr(type)));
+    }
+    return result;
 }
 
 std::string QualityToStr(WORD quality) {

@@ -77,6 +77,10 @@ bool HasValue(const VARIANT& value);
 VARIANT IntToBoolArray(std::int32_t value);
 VARIANT IntToBoolArray(const VARIANT& value);
 
+// The value converted to `type` with the user's regional settings (numbers, Booleans and dates
+// read as the user writes them). Raises EConvertError "Could not convert variant of type (String)
+// into type (Double)" when it cannot be converted; the caller clears the result.
+VARIANT ChangeVariantType(const VARIANT& value, VARTYPE type);
 // "Good;Non-specific;Not limited": status, substatus and limit of the quality's low byte.
 std::string QualityToStr(WORD quality);
 // "Running", "Failed", "Not configured", "Suspended", "Test", else "No connection!".

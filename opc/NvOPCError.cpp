@@ -62,6 +62,10 @@ std::string SystemErrorText(HRESULT code) {
 std::string GetOPCErrorName(HRESULT code) {
     if (code == S_OK)
         return "OK";
+    // A partly failed call answers S_FALSE; the system's text for the number 1 ("Incorrect
+    // function") would tell the user something else entirely.
+    if (code == S_FALSE)
+        return "S_FALSE";
     if (const ErrorText* entry = FindOPCError(code))
         return entry->name;
     std::string text = SystemErrorText(code);

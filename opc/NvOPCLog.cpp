@@ -3,6 +3,7 @@
 #include "foundation/NvExceptions.h"
 #include "foundation/NvSysUtils.h"
 #include "opc/NvOPCError.h"
+#include "opc/NvOPCTransaction.h"
 
 namespace nv {
 
@@ -15,6 +16,12 @@ void TNvOPCLog::AddResult(REFIID iid, const std::string& method, HRESULT code) {
     if (!Active())
         return;
     AddLine(Format("%s.%s: Result=$%x (%s)", GetInterfaceName(iid), method, code, GetOPCErrorName(code)));
+}
+
+void TNvOPCLog::AddTransaction(const TNvOPCTransaction* transaction) {
+    if (!Active())
+        return;
+    AddLine(transaction != nullptr ? transaction->AsString(DateTimeFormat(), true) : "Invalid transaction");
 }
 
 }  // namespace nv

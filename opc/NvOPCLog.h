@@ -10,6 +10,7 @@
 namespace nv {
 
 class TNvOPCServer;
+class TNvOPCTransaction;
 
 class TNvOPCLog : public TNvLog {
 public:
@@ -20,6 +21,9 @@ public:
 
     // "IOPCItemMgt.AddItems: Result=$0 (OK)", recorded like any other line.
     void AddResult(REFIID iid, const std::string& method, HRESULT code);
+    // The transaction in full (its header and one line per entry); "Invalid transaction" when
+    // the group could not find the one a callback named. Nothing at all while inactive.
+    void AddTransaction(const TNvOPCTransaction* transaction);
 
 protected:
     TNvOPCServer* FServer;

@@ -9,6 +9,7 @@
 #include "foundation/NvConvert.h"
 #include "foundation/NvExceptions.h"
 #include "foundation/NvHostNames.h"
+#include "foundation/NvScopeExit.h"
 #include "foundation/NvStringList.h"
 #include "foundation/NvSysUtils.h"
 #include "platform/NvWide.h"
@@ -32,6 +33,16 @@ TNvOPCServerLookup& Lookup() {
     return lookup;
 }
 
+std::mutex& FactoryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+TNvOPCAddressSpaceFactory& Factory() {
+    static TNvOPCAddressSpaceFactory factory;
+    return factory;
+}
+
 std::mutex& TitleMutex() {
     static std::mutex mutex;
     return mutex;
@@ -51,31 +62,6 @@ bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
-// Runs its action when the scope ends, also during unwinding: the "whatever happened" steps of
-// disconnecting.
-template <class F>
-class Finally {
-public:
-    explicit Finally(F action) : action_(std::move(action)) {}
-    Finally(const Finally&) = delete;
-    Finally& operator=(const Finally&) = delete;
-    ~Finally() noexcept(false) {
-        if (std::uncaught_exceptions() > uncaught_) {
-            try {
-                action_();
-            } catch (...) {
-                // The exception already on its way is the one the caller should see.
-            }
-        } else {
-            action_();
-        }
-    }
-
-private:
-    F action_;
-    int uncaught_ = std::uncaught_exceptions();
-};
-
 // The base name of the program file, as a title of last resort.
 std::string ProgramBaseName() {
     std::string name = ProgramFileName();
@@ -93,6 +79,11 @@ std::string ProgramBaseName() {
 TNvOPCServerLookup SetOPCServerLookup(TNvOPCServerLookup lookup) {
     std::lock_guard<std::mutex> lock(LookupMutex());
     return std::exchange(Lookup(), std::move(lookup));
+}
+
+TNvOPCAddressSpaceFactory SetOPCAddressSpaceFactory(TNvOPCAddressSpaceFactory factory) {
+    std::lock_guard<std::mutex> lock(FactoryMutex());
+    return std::exchange(Factory(), std::move(factory));
 }
 
 std::string ApplicationTitle() {
@@ -137,6 +128,8 @@ TNvOPCServer::~TNvOPCServer() {
         Clear();
     } catch (...) {
     }
+    // The address space still asks its server whether it is connected while it goes.
+    addressSpace_.reset();
     // Groups that outlive the server hear of its end while it is still a whole server.
     NotifyDestroying();
     wakeWindow_.reset();
@@ -322,17 +315,20 @@ void TNvOPCServer::UnregisterShutdown() {
 void TNvOPCServer::Disconnect() {
     if (!Connected())
         return;
-    Finally releaseServer([this] {
+    ScopeExit releaseServer([this] {
         IOPCServer* server = std::exchange(serverIntf_, nullptr);
         server->Release();
         UpdateServerStatus(nullptr);
     });
-    Finally unregister([this] {
+    ScopeExit unregister([this] {
         UnregisterShutdown();
         log_->AddLine(
             Format("Disconnected from Server '%s' %s", serverName_, GuidToRegistryString(classID_)));
     });
     statusTimer_->SetEnabled(false);
+    // The address space goes back up to the server's root while the server is still there.
+    if (addressSpace_)
+        addressSpace_->Release();
 }
 
 // ---- status --------------------------------------------------------------------------------
@@ -359,7 +355,7 @@ void TNvOPCServer::StatusRefresh() {
     if (!Connected())
         return;
     OPCSERVERSTATUS* status = nullptr;
-    Finally freeStatus([&status] {
+    ScopeExit freeStatus([&status] {
         if (status != nullptr) {
             CoTaskMemFree(status->szVendorInfo);
             CoTaskMemFree(status);
@@ -490,6 +486,10 @@ void TNvOPCServer::SetServerName(const std::string& value) {
     serverName_ = value;
     classID_ = CLSID{};
     InitClassID();
+    // The cached address space belongs to the previous class: it must not be taken for the new
+    // server's on the next connection.
+    if (!SameGuid(previous, classID_))
+        ResetAddressSpace();
     if (ownsGroups_ && !SameGuid(previous, classID_))
         Clear();
     Changed();
@@ -511,6 +511,7 @@ void TNvOPCServer::SetClassID(const CLSID& value) {
             name = GuidToRegistryString(value);
         SetServerName(name);
     }
+    addressSpace_.reset();
     Changed();
 }
 
@@ -611,7 +612,42 @@ void TNvOPCServer::Clear() {
     }
     groups_.clear();
     clientHandleCounter_ = 0;
+    ResetAddressSpace();
     Changed();
+}
+
+// ---- address space -------------------------------------------------------------------------
+
+TNvOPCAddressSpace* TNvOPCServer::GetAddressSpace() {
+    if (!addressSpace_) {
+        TNvOPCAddressSpaceFactory factory;
+        {
+            std::lock_guard<std::mutex> lock(FactoryMutex());
+            factory = Factory();
+        }
+        if (!factory)
+            throw ENvOPCException("No address space implementation is installed");
+        addressSpace_ = factory(this);
+        addressSpace_->SetOnBrowse([this](TObject*, int level, const std::string& path,
+                                          const std::string& branchName,
+                                          TNvOPCAddressSpaceBrowseAction& action) {
+            DoBrowseAddressSpace(level, path, branchName, action);
+        });
+    }
+    if (Connected() && !addressSpace_->Updated() && autoUpdateAddressSpace_)
+        addressSpace_->Update();
+    return addressSpace_->AsAddressSpace();
+}
+
+void TNvOPCServer::ResetAddressSpace() {
+    if (addressSpace_)
+        addressSpace_->Reset();
+}
+
+void TNvOPCServer::DoBrowseAddressSpace(int level, const std::string& path, const std::string& branchName,
+                                        TNvOPCAddressSpaceBrowseAction& action) {
+    if (OnBrowseAddressSpace)
+        CallEvent(OnBrowseAddressSpace, this, level, path, branchName, action);
 }
 
 // ---- copying -------------------------------------------------------------------------------

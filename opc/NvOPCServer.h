@@ -78,6 +78,43 @@ using TNvOPCServerLookup = std::function<bool(const std::string& host, const std
 // Returns the previous lookup; an empty one removes it.
 TNvOPCServerLookup SetOPCServerLookup(TNvOPCServerLookup lookup);
 
+// ---- the server's address space
+
+enum TNvOPCAddressSpaceBrowseAction : std::uint8_t { baBrowse, baSkip, baCancel };
+// A browse step of the address space: the branch about to be browsed, its level (-1 for the
+// starting point) and the path of its parent as the server sees it. The handler may answer
+// baSkip (leave the branch unbrowsed) or baCancel (end the walk).
+using TNvOPCAddressSpaceBrowseEvent =
+    std::function<void(TObject* sender, int level, const std::string& path, const std::string& branchName,
+                       TNvOPCAddressSpaceBrowseAction& action)>;
+
+class TNvOPCAddressSpace;
+
+// What a server needs of its cached address space. The address space is built on the string
+// tree and lives above the connection (with the server list), and the connection must not
+// reach up to it; so the server holds it through this interface and creates it through a
+// factory that the address space installs (InstallOPCAddressSpace, called at start-up, as the
+// server list installs its lookup). AsAddressSpace hands callers the full class, so the
+// server's AddressSpace getter returns it without the server ever seeing its definition.
+class INvOPCServerAddressSpace {
+public:
+    virtual ~INvOPCServerAddressSpace() = default;
+    virtual TNvOPCAddressSpace* AsAddressSpace() = 0;
+    virtual bool Updated() const = 0;
+    // Reads the whole space from the connected server.
+    virtual void Update() = 0;
+    // Gives up everything it holds of the connected server (browse position, interface).
+    virtual void Release() = 0;
+    // Release, then forget the nodes and how the space is organised, for another server.
+    virtual void Reset() = 0;
+    virtual void SetOnBrowse(TNvOPCAddressSpaceBrowseEvent handler) = 0;
+};
+
+using TNvOPCAddressSpaceFactory =
+    std::function<std::unique_ptr<INvOPCServerAddressSpace>(TNvOPCServer* server)>;
+// Returns the previous factory; an empty one removes it.
+TNvOPCAddressSpaceFactory SetOPCAddressSpaceFactory(TNvOPCAddressSpaceFactory factory);
+
 // The name this program gives itself to servers (IOPCCommon::SetClientName): the application's
 // title, which the application sets at start-up. Until then, the program file's name.
 std::string ApplicationTitle();
@@ -127,6 +164,9 @@ public:
     // A timer tick: carries out a pending shutdown, else reads the status.
     void StatusTimerNotify();
     TNvTimer* StatusTimer() const { return statusTimer_.get(); }
+    // The server asked to be let go; the next status tick carries it out. Groups then leave the
+    // server's objects alone.
+    bool ShutdownPending() const { return shutdownPending_; }
 
     // ---- error path
     // Logs the call's result; on failure reports it through DoError. True for success.
@@ -153,7 +193,19 @@ public:
     void Clear();
     void Assign(TPersistent* source) override;
 
+    // ---- address space
+    // Created on first use and owned by the server. While connected, an address space that does
+    // not hold a complete result is filled first, if AutoUpdateAddressSpace. ENvOPCException
+    // when no address space factory is installed.
+    TNvOPCAddressSpace* AddressSpace() { return GetAddressSpace(); }
+    bool AutoUpdateAddressSpace() const { return autoUpdateAddressSpace_; }
+    void SetAutoUpdateAddressSpace(bool value) { autoUpdateAddressSpace_ = value; }
+    // Relays a browse step of the address space to OnBrowseAddressSpace.
+    void DoBrowseAddressSpace(int level, const std::string& path, const std::string& branchName,
+                              TNvOPCAddressSpaceBrowseAction& action);
+
     // ---- events
+    TNvOPCAddressSpaceBrowseEvent OnBrowseAddressSpace;
     TNotifyEvent OnChange;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
@@ -171,6 +223,7 @@ public:
 
 protected:
     virtual void Changed();
+    virtual TNvOPCAddressSpace* GetAddressSpace();
     void AssignTo(TPersistent* dest) override;
     void UpdateServerStatus(const OPCSERVERSTATUS* status);
     void DoConnect();
@@ -183,6 +236,7 @@ private:
     void RegisterShutdown();
     void UnregisterShutdown();
     void FreeVendorInfo();
+    void ResetAddressSpace();
 
     IOPCServer* serverIntf_ = nullptr;
     std::string host_ = "localhost";
@@ -204,6 +258,9 @@ private:
     std::atomic<bool> shutdownPending_{false};
     mutable std::mutex shutdownMutex_;
     std::string shutdownReason_;
+
+    std::unique_ptr<INvOPCServerAddressSpace> addressSpace_;
+    bool autoUpdateAddressSpace_ = true;
 
     std::unique_ptr<TNvOPCLog> log_;
     std::unique_ptr<TNvSignal> connectSignal_;

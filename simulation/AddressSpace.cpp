@@ -438,7 +438,38 @@ void AddressSpace::Index(const Branch& branch) {
     }
 }
 
-std::shared_ptr<const AddressSpace> AddressSpace::Build(bool flat, DWORD bulkItems) {
+void AddressSpace::AddBulk(Branch& parent, DWORD first, DWORD count, const BulkShape& bulk, int width) {
+    if (bulk.branchSize < 2 || count <= bulk.branchSize) {
+        for (DWORD i = first; i < first + count; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Item%0*u", width, unsigned(i));
+            ItemDef& item = AddItem(parent, Widen(name), VT_R8, ItemKind::Ramp);
+            item.low = 0;
+            item.high = 100;
+            item.phase = double(i) / double(bulk.items);
+            item.euType = kEuAnalog;
+            item.units = OLESTR("%");
+        }
+        return;
+    }
+    // The smallest span of items per child branch that leaves at most branchSize children here.
+    uint64_t span = bulk.branchSize;
+    while ((count + span - 1) / span > bulk.branchSize) {
+        span *= bulk.branchSize;
+    }
+    const DWORD children = static_cast<DWORD>((count + span - 1) / span);
+    const int groupWidth = static_cast<int>(std::to_string(children).size());
+    for (DWORD c = 0; c < children; ++c) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Group%0*u", std::max(2, groupWidth), unsigned(c + 1));
+        DWORD start = first + static_cast<DWORD>(c * span);
+        DWORD n = static_cast<DWORD>(std::min<uint64_t>(span, first + count - start));
+        AddBulk(AddBranch(parent, Widen(name)), start, n, bulk, width);
+    }
+}
+
+std::shared_ptr<const AddressSpace> AddressSpace::Build(bool flat, BulkShape bulkShape) {
+    const DWORD bulkItems = bulkShape.items;
     std::shared_ptr<AddressSpace> space(new AddressSpace());
     space->flat_ = flat;
     space->items_.reserve(400 + bulkItems);
@@ -571,16 +602,7 @@ std::shared_ptr<const AddressSpace> AddressSpace::Build(bool flat, DWORD bulkIte
     // Bulk: many analog ramps for scale tests.
     Branch& bulk = space->AddBranch(root, OLESTR("Bulk"));
     int width = std::max<int>(4, static_cast<int>(std::to_string(bulkItems).size()));
-    for (DWORD i = 1; i <= bulkItems; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "Item%0*u", width, unsigned(i));
-        ItemDef& item = space->AddItem(bulk, Widen(name), VT_R8, ItemKind::Ramp);
-        item.low = 0;
-        item.high = 100;
-        item.phase = double(i) / double(bulkItems);
-        item.euType = kEuAnalog;
-        item.units = OLESTR("%");
-    }
+    space->AddBulk(bulk, 1, bulkItems, bulkShape, width);
 
     space->itemsById_.reserve(space->items_.size());
     for (const auto& item : space->items_) {

@@ -73,10 +73,18 @@ struct Branch {
     std::vector<uint32_t> items;
 };
 
+// The size of the Bulk branch: `items` analog ramps, directly in Bulk when `branchSize` is 0,
+// otherwise spread over nested branches ("Group01", ...) that hold at most `branchSize` children
+// each, so that large hierarchical spaces can be walked.
+struct BulkShape {
+    DWORD items = 0;
+    DWORD branchSize = 0;
+};
+
 class AddressSpace {
 public:
     // The standard address space; `flat` only changes how it is browsed.
-    static std::shared_ptr<const AddressSpace> Build(bool flat, DWORD bulkItems);
+    static std::shared_ptr<const AddressSpace> Build(bool flat, BulkShape bulk);
 
     bool Flat() const { return flat_; }
     const std::vector<ItemDef>& Items() const { return items_; }
@@ -95,6 +103,8 @@ private:
     AddressSpace() = default;
     Branch& AddBranch(Branch& parent, WStringView name);
     ItemDef& AddItem(Branch& parent, WStringView name, VARTYPE type, ItemKind kind);
+    // Bulk items first .. first + count - 1 (numbered from 1) below parent.
+    void AddBulk(Branch& parent, DWORD first, DWORD count, const BulkShape& bulk, int width);
     void Index(const Branch& branch);
 
     bool flat_ = false;

@@ -27,6 +27,7 @@ struct DataCallbackDelivery final : Delivery {
     std::vector<WORD> qualities;
     std::vector<FILETIME> timeStamps;
     std::vector<HRESULT> errors;
+    bool withoutArrays = false;  // Fault::NullCallbackArrays
 
     ~DataCallbackDelivery() override {
         for (auto& v : values) {
@@ -37,6 +38,11 @@ struct DataCallbackDelivery final : Delivery {
         DWORD n = static_cast<DWORD>(handles.size());
         switch (kind) {
             case Kind::DataChange:
+                if (withoutArrays) {
+                    callback->OnDataChange(transactionId, hGroup, masterQuality, masterError, n, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr);
+                    break;
+                }
                 callback->OnDataChange(transactionId, hGroup, masterQuality, masterError, n, handles.data(),
                                        values.data(), qualities.data(), timeStamps.data(), errors.data());
                 break;
@@ -187,6 +193,39 @@ bool ValidSource(OPCDATASOURCE source) {
     return source == OPC_DS_CACHE || source == OPC_DS_DEVICE;
 }
 
+// Fault::ForeignValueTypes: a value in a type no OPC server may hand out, chosen by the item.
+// None of them owns memory, so whoever clears it frees nothing it should not.
+void MakeForeignValue(OPCHANDLE hClient, VARIANT* v) {
+    VariantClear(v);
+    switch (hClient % 4) {
+        case 0:
+            v->vt = VT_CLSID;  // a type of property sets, never of a VARIANT
+            break;
+        case 1:
+            v->vt = 0x0FFF;  // no type at all
+            break;
+        case 2:
+            v->vt = VT_UNKNOWN;
+            v->punkVal = nullptr;
+            break;
+        default:
+            v->vt = VT_ERROR;
+            v->scode = DISP_E_PARAMNOTFOUND;
+            break;
+    }
+}
+
+// Fault::NullAsyncErrors and Fault::NullWriteErrors: the call did its work, but the caller gets
+// no per-item results.
+HRESULT DropErrors(HRESULT hr, HRESULT** ppErrors) {
+    if (SUCCEEDED(hr) && ppErrors) {
+        CoTaskMemFree(*ppErrors);
+        *ppErrors = nullptr;
+        return S_OK;
+    }
+    return hr;
+}
+
 }  // namespace
 
 const StreamFormats& Formats() {
@@ -310,6 +349,9 @@ HRESULT Group::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add, OP
     if (HRESULT hr = core_->Enter(add ? "IOPCItemMgt.AddItems" : "IOPCItemMgt.ValidateItems"); FAILED(hr)) {
         return hr;
     }
+    if (core_->fault == Fault::NullAddResults && add) {
+        return S_OK;
+    }
     if (dwCount == 0 || !pItemArray || !ppResults || !ppErrors) {
         return E_INVALIDARG;
     }
@@ -333,7 +375,9 @@ HRESULT Group::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add, OP
                 continue;
             }
             OPCITEMRESULT& r = results[i];
-            r.vtCanonicalDataType = item->type;
+            r.vtCanonicalDataType = core_->fault == Fault::BadCanonicalType
+                                        ? BadCanonicalVarType
+                                        : static_cast<VARTYPE>(item->type);
             r.dwAccessRights = item->access;
             if (add) {
                 GroupItem gi;
@@ -347,9 +391,15 @@ HRESULT Group::ValidateOrAdd(DWORD dwCount, OPCITEMDEF* pItemArray, bool add, OP
                 }
                 items_.push_back(std::move(gi));
                 r.hServer = items_.back().hServer;
+                if (core_->fault == Fault::BogusItemHandles) {
+                    r.hServer += BogusServerHandleOffset;
+                }
             }
         }
         if (add) {
+            // New items report their first values at once, not when the group is next due,
+            // which for a slow group may be an hour away.
+            nextDue_ = {};
             core_->Wake();
         }
     }
@@ -633,6 +683,9 @@ HRESULT STDMETHODCALLTYPE Group::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPC
     if (HRESULT hr = core_->Enter("IOPCSyncIO.Read"); FAILED(hr)) {
         return hr;
     }
+    if (core_->fault == Fault::NullReadResults) {
+        return S_OK;
+    }
     if (dwCount == 0 || !phServer || !ppItemValues || !ppErrors || !ValidSource(dwSource)) {
         return E_INVALIDARG;
     }
@@ -663,6 +716,9 @@ HRESULT STDMETHODCALLTYPE Group::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPC
             if (!device && (!active_ || !gi->active) && SUCCEEDED(errors[i])) {
                 s.wQuality = OPC_QUALITY_BAD | OPC_QUALITY_OUT_OF_SERVICE;  // the cache is not kept for it
             }
+            if (core_->fault == Fault::ForeignValueTypes && SUCCEEDED(errors[i])) {
+                MakeForeignValue(s.hClient, &s.vDataValue);
+            }
             allOk = allOk && errors[i] == S_OK;
         }
     }
@@ -679,8 +735,10 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIA
         }
         return E_INVALIDARG;
     }
-    return ForEachHandle("IOPCSyncIO.Write", dwCount, phServer, ppErrors,
-                         [&](GroupItem& gi, DWORD i) { return core_->WriteValue(gi.index, pItemValues[i]); });
+    HRESULT hr = ForEachHandle("IOPCSyncIO.Write", dwCount, phServer, ppErrors, [&](GroupItem& gi, DWORD i) {
+        return core_->WriteValue(gi.index, pItemValues[i]);
+    });
+    return core_->fault == Fault::NullWriteErrors ? DropErrors(hr, ppErrors) : hr;
 }
 
 // ---- Asynchronous requests ---------------------------------------------------------------------
@@ -762,7 +820,8 @@ HRESULT STDMETHODCALLTYPE Group::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD 
     auto task = NewRequest(AsyncTask::Kind::Read, dwTransactionID);
     task->source = OPC_DS_DEVICE;
     *pdwCancelID = task->cancelId;
-    return QueueAsync(std::move(task), dwCount, phServer, nullptr, ppErrors);
+    HRESULT hr = QueueAsync(std::move(task), dwCount, phServer, nullptr, ppErrors);
+    return core_->fault == Fault::NullAsyncErrors ? DropErrors(hr, ppErrors) : hr;
 }
 
 HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
@@ -785,7 +844,8 @@ HRESULT STDMETHODCALLTYPE Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIA
     }
     auto task = NewRequest(AsyncTask::Kind::Write, dwTransactionID);
     *pdwCancelID = task->cancelId;
-    return QueueAsync(std::move(task), dwCount, phServer, pItemValues, ppErrors);
+    HRESULT hr = QueueAsync(std::move(task), dwCount, phServer, pItemValues, ppErrors);
+    return core_->fault == Fault::NullAsyncErrors ? DropErrors(hr, ppErrors) : hr;
 }
 
 HRESULT STDMETHODCALLTYPE Group::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
@@ -987,12 +1047,39 @@ HRESULT Group::UnadviseSink(REFIID iid, DWORD cookie) {
         return hr;
     }
     ComPtr<IOPCDataCallback> released;
-    std::lock_guard<std::mutex> lock(core_->mutex);
-    if (!callback_ || cookie != callbackCookie_) {
-        return CONNECT_E_NOCONNECTION;
+    std::unique_ptr<DataCallbackDelivery> parting;
+    {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        if (!callback_ || cookie != callbackCookie_) {
+            return CONNECT_E_NOCONNECTION;
+        }
+        released = std::move(callback_);
+        callbackCookie_ = 0;
+        if (core_->fault == Fault::CallbackAfterUnadvise) {
+            core_->lingeringSinks.push_back({hClient_, std::move(released)});
+        } else if (core_->fault == Fault::CallbackDuringUnadvise) {
+            parting = std::make_unique<DataCallbackDelivery>();
+            parting->callback = released;
+            parting->hGroup = hClient_;
+            std::vector<ItemUpdate> updates;
+            for (const auto& gi : items_) {
+                if (!gi.gone) {
+                    CollectUpdate(gi, false, &updates);
+                }
+            }
+            for (auto& u : updates) {
+                parting->handles.push_back(u.hClient);
+                parting->values.push_back(u.value);  // ownership moves to the delivery
+                parting->qualities.push_back(u.quality);
+                parting->timeStamps.push_back(u.timeStamp);
+                parting->errors.push_back(u.error);
+            }
+        }
     }
-    released = std::move(callback_);
-    callbackCookie_ = 0;
+    if (parting && !parting->handles.empty()) {
+        // From a thread of the server's, while the client still waits for Unadvise to return.
+        std::thread([&parting] { parting->Deliver(); }).join();
+    }
     return S_OK;
 }
 
@@ -1133,6 +1220,32 @@ void Group::DeliverData(DWORD transactionId, std::vector<ItemUpdate> updates, bo
                 out->push_back(std::move(d));
             }
         }
+        const Fault fault = core_->fault;
+        if (fault == Fault::ForeignValueTypes) {
+            for (auto& u : updates) {
+                if (SUCCEEDED(u.error)) {
+                    MakeForeignValue(u.hClient, &u.value);
+                }
+            }
+        }
+        if (subscription && fault == Fault::CallbackAfterUnadvise) {
+            for (const auto& lingering : core_->lingeringSinks) {
+                auto d = std::make_unique<DataCallbackDelivery>();
+                d->callback = lingering.sink;
+                d->hGroup = lingering.hGroup;
+                for (const auto& u : updates) {
+                    VARIANT copy;
+                    VariantInit(&copy);
+                    VariantCopy(&copy, &u.value);
+                    d->handles.push_back(u.hClient);
+                    d->values.push_back(copy);
+                    d->qualities.push_back(u.quality);
+                    d->timeStamps.push_back(u.timeStamp);
+                    d->errors.push_back(u.error);
+                }
+                out->push_back(std::move(d));
+            }
+        }
         if (toDa2) {
             auto d = std::make_unique<DataCallbackDelivery>();
             d->kind = readComplete ? DataCallbackDelivery::Kind::ReadComplete
@@ -1140,6 +1253,12 @@ void Group::DeliverData(DWORD transactionId, std::vector<ItemUpdate> updates, bo
             d->callback = callback_;
             d->transactionId = subscription ? 0 : transactionId;
             d->hGroup = hClient_;
+            if (subscription && fault == Fault::OtherGroupHandle) {
+                d->hGroup = hClient_ + 1;
+            } else if (!subscription && fault == Fault::UnknownTransactions) {
+                d->transactionId += BogusTransactionOffset;
+            }
+            d->withoutArrays = subscription && fault == Fault::NullCallbackArrays;
             d->masterQuality = masterQuality;
             d->masterError = masterError;
             size_t n = updates.size();
@@ -1149,7 +1268,9 @@ void Group::DeliverData(DWORD transactionId, std::vector<ItemUpdate> updates, bo
             d->timeStamps.reserve(n);
             d->errors.reserve(n);
             for (auto& u : updates) {
-                d->handles.push_back(u.hClient);
+                d->handles.push_back(subscription && fault == Fault::UnknownClientHandles
+                                         ? u.hClient + BogusClientHandleOffset
+                                         : u.hClient);
                 d->values.push_back(u.value);  // ownership moves to the delivery
                 VariantInit(&u.value);
                 d->qualities.push_back(u.quality);
@@ -1182,6 +1303,32 @@ Clock::time_point Group::Tick(Clock::time_point now, std::vector<std::unique_ptr
     bool subscribed = callback_ || std::any_of(advises_.begin(), advises_.end(), [](const DataAdvise& a) {
                           return a.format != Formats().writeComplete;
                       });
+    if (core_->fault == Fault::CallbackFlood) {
+        // One burst, as fast as this thread can make the calls: every item carries the number of
+        // the data change, so the last value a client shows tells whether it kept up.
+        if (callback_ && enabled_ && !flooded_ && !items_.empty()) {
+            flooded_ = true;
+            for (LONG serial = 1; serial <= FloodCallbacks; ++serial) {
+                auto d = std::make_unique<DataCallbackDelivery>();
+                d->callback = callback_;
+                d->hGroup = hClient_;
+                FILETIME now = NowFileTime();
+                for (const auto& gi : items_) {
+                    VARIANT v;
+                    VariantInit(&v);
+                    v.vt = VT_I4;
+                    v.lVal = serial;
+                    d->handles.push_back(gi.hClient);
+                    d->values.push_back(v);
+                    d->qualities.push_back(OPC_QUALITY_GOOD);
+                    d->timeStamps.push_back(now);
+                    d->errors.push_back(S_OK);
+                }
+                out->push_back(std::move(d));
+            }
+        }
+        return nextDue_;
+    }
     const auto& defs = core_->space->Items();
     std::vector<ItemUpdate> updates;
     for (auto& gi : items_) {
@@ -1267,6 +1414,9 @@ void Group::RunTask(AsyncTask& task, std::vector<std::unique_ptr<Delivery>>* out
         d->kind = DataCallbackDelivery::Kind::WriteComplete;
         d->callback = callback_;
         d->transactionId = task.transactionId;
+        if (core_->fault == Fault::UnknownTransactions) {
+            d->transactionId += BogusTransactionOffset;
+        }
         d->hGroup = hClient_;
         d->masterError = masterError;
         d->handles = std::move(handles);

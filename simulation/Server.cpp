@@ -169,9 +169,9 @@ WString OpcErrorText(HRESULT code) {
     }
 }
 
-Server::Server(ServerFlavor flavor, DWORD bulkItems)
-    : core_(std::make_shared<ServerCore>(flavor,
-                                         AddressSpace::Build(flavor == ServerFlavor::Flat, bulkItems))) {
+Server::Server(ServerFlavor flavor, BulkShape bulk, Fault fault, DWORD faultDelayMs)
+    : core_(std::make_shared<ServerCore>(flavor, AddressSpace::Build(flavor == ServerFlavor::Flat, bulk),
+                                         fault, faultDelayMs)) {
     position_ = &core_->space->Root();
     core_->Start(core_);
 }
@@ -224,6 +224,9 @@ HRESULT STDMETHODCALLTYPE Server::AddGroup(LPCWSTR szName, BOOL bActive, DWORD d
     }
     if (HRESULT hr = core_->Enter("IOPCServer.AddGroup"); FAILED(hr)) {
         return hr;
+    }
+    if (core_->fault == Fault::NullGroup) {
+        return S_OK;
     }
     if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) {
         return E_INVALIDARG;
@@ -292,6 +295,9 @@ HRESULT STDMETHODCALLTYPE Server::GetErrorString(HRESULT dwError, LCID dwLocale,
     if (HRESULT hr = core_->Enter("IOPCServer.GetErrorString"); FAILED(hr)) {
         return hr;
     }
+    if (core_->fault == Fault::NullErrorString) {
+        return S_OK;
+    }
     return ErrorText(dwError, dwLocale, ppString);
 }
 
@@ -345,6 +351,12 @@ HRESULT STDMETHODCALLTYPE Server::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     status->wMajorVersion = 1;
     status->wMinorVersion = 0;
     status->wBuildNumber = 1;
+    if (core_->fault == Fault::StatusOutOfRange) {
+        status->dwServerState = static_cast<OPCSERVERSTATE>(OutOfRangeState);
+    } else if (core_->fault == Fault::StatusNullVendor) {
+        CoTaskMemFree(status->szVendorInfo);
+        status->szVendorInfo = nullptr;
+    }
     *ppServerStatus = status;
     return S_OK;
 }
@@ -471,6 +483,9 @@ HRESULT STDMETHODCALLTYPE Server::GetErrorString(HRESULT dwError, LPWSTR* ppStri
     }
     if (HRESULT hr = core_->Enter("IOPCCommon.GetErrorString"); FAILED(hr)) {
         return hr;
+    }
+    if (core_->fault == Fault::NullErrorString) {
+        return S_OK;
     }
     LCID locale;
     {
@@ -671,7 +686,9 @@ HRESULT STDMETHODCALLTYPE Server::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterT
         }
     }
     bool empty = names.empty();
-    HRESULT hr = CreateStringEnumerator(std::move(names), ppIEnumString);
+    HRESULT hr = core_->fault == Fault::BrowseExtraNames || core_->fault == Fault::BrowseFewerNames
+                     ? CreateFaultyStringEnumerator(std::move(names), core_->fault, ppIEnumString)
+                     : CreateStringEnumerator(std::move(names), ppIEnumString);
     if (FAILED(hr)) {
         return hr;
     }

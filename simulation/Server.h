@@ -14,6 +14,7 @@
 #include "opc/include/opc.h"
 #include "simulation/AddressSpace.h"
 #include "simulation/ComSupport.h"
+#include "simulation/Faults.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -62,7 +63,8 @@ struct AsyncTask {
 
 class ServerCore {
 public:
-    ServerCore(ServerFlavor flavor, std::shared_ptr<const AddressSpace> space);
+    ServerCore(ServerFlavor flavor, std::shared_ptr<const AddressSpace> space, Fault fault = Fault::None,
+               DWORD faultDelayMs = 0);
     ~ServerCore();
     ServerCore(const ServerCore&) = delete;
     ServerCore& operator=(const ServerCore&) = delete;
@@ -77,7 +79,9 @@ public:
 
     const ServerFlavor flavor;
     const std::shared_ptr<const AddressSpace> space;
-    std::mutex mutex;  // guards every member below and every Group's state
+    const Fault fault;         // the rule this server breaks (Faults.h)
+    const DWORD faultDelayMs;  // how long its slow calls take
+    std::mutex mutex;          // guards every member below and every Group's state
 
     // ---- with the lock held --------------------------------------------------------------------
     // Brings a self-changing item up to date for the current sample.
@@ -127,6 +131,15 @@ public:
     };
     std::vector<ShutdownSink> shutdownSinks;
     DWORD nextCookie = 1;
+    // Fault::FailAfterRestart: the server has restarted under the client.
+    bool restarted = false;
+    // Fault::CallbackAfterUnadvise: data callbacks whose Unadvise was answered but not carried
+    // out, with the group handle they were advised for; each gets every subscription update.
+    struct LingeringSink {
+        OPCHANDLE hGroup;
+        ComPtr<IOPCDataCallback> sink;
+    };
+    std::vector<LingeringSink> lingeringSinks;
 
 private:
     void Run();
@@ -173,7 +186,7 @@ class Server final : public IOPCServer,
                      private ConnectionOwner,
                      private ModuleObject {
 public:
-    Server(ServerFlavor flavor, DWORD bulkItems);
+    Server(ServerFlavor flavor, BulkShape bulk, Fault fault = Fault::None, DWORD faultDelayMs = 0);
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
@@ -409,7 +422,11 @@ private:
     DWORD callbackCookie_ = 0;
     std::vector<DataAdvise> advises_;
     std::chrono::steady_clock::time_point nextDue_{};
+    bool flooded_ = false;  // Fault::CallbackFlood: the flood has been sent
 };
+
+// The browse enumerator of Fault::BrowseExtraNames and Fault::BrowseFewerNames.
+HRESULT CreateFaultyStringEnumerator(std::vector<WString> strings, Fault fault, IEnumString** ppEnum);
 
 // Clipboard formats of the DA 1.0a streams, registered once per process.
 struct StreamFormats {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
 
 #include "simulation/Server.h"
@@ -114,8 +115,13 @@ AsyncTask::~AsyncTask() {
     }
 }
 
-ServerCore::ServerCore(ServerFlavor flavor_, std::shared_ptr<const AddressSpace> space_)
-    : flavor(flavor_), space(std::move(space_)), started_(std::chrono::steady_clock::now()) {
+ServerCore::ServerCore(ServerFlavor flavor_, std::shared_ptr<const AddressSpace> space_, Fault fault_,
+                       DWORD faultDelayMs_)
+    : flavor(flavor_),
+      space(std::move(space_)),
+      fault(fault_),
+      faultDelayMs(faultDelayMs_),
+      started_(std::chrono::steady_clock::now()) {
     startTime = NowFileTime();
     lastUpdateTime = FILETIME{};
     const auto& items = space->Items();
@@ -155,6 +161,7 @@ void ServerCore::Stop() {
     std::vector<ComPtr<Group>> groupsToDrop;
     std::deque<std::unique_ptr<AsyncTask>> tasksToDrop;
     std::vector<ShutdownSink> sinksToDrop;
+    std::vector<LingeringSink> lingeringToDrop;
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopped_ = true;
@@ -164,6 +171,7 @@ void ServerCore::Stop() {
         groupsToDrop.swap(groups);
         tasksToDrop.swap(tasks_);
         sinksToDrop.swap(shutdownSinks);
+        lingeringToDrop.swap(lingeringSinks);
     }
     wake_.notify_all();
     if (worker_.joinable()) {
@@ -179,9 +187,21 @@ void ServerCore::Stop() {
 HRESULT ServerCore::Enter(const char* name) {
     LONG delay = 0;
     HRESULT result = S_OK;
+    std::vector<ComPtr<IOPCShutdown>> shutdownNow;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        if (fault == Fault::FailAfterRestart && restarted) {
+            return E_FAIL;
+        }
         delay = delayMs;
+        if (fault == Fault::SlowAddItems && std::strcmp(name, "IOPCItemMgt.AddItems") == 0) {
+            delay = static_cast<LONG>(faultDelayMs);
+        }
+        if (fault == Fault::ShutdownMidCall && std::strcmp(name, "IOPCSyncIO.Read") == 0) {
+            for (const auto& s : shutdownSinks) {
+                shutdownNow.push_back(s.sink);
+            }
+        }
         if (failCount > 0 && MethodMatches(failMethod, name)) {
             result = failResult;
             --failCount;
@@ -194,6 +214,14 @@ HRESULT ServerCore::Enter(const char* name) {
                 states[item->index].timeStamp = NowFileTime();
             }
         }
+    }
+    if (!shutdownNow.empty()) {
+        // As a server's own thread would: the request arrives while the client waits for this call.
+        std::thread([&shutdownNow] {
+            for (auto& sink : shutdownNow) {
+                sink->ShutdownRequest(OLESTR("Restarting in the middle of a call"));
+            }
+        }).join();
     }
     if (delay > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
@@ -341,6 +369,10 @@ void ServerCore::SetControlState(ControlKind kind, const VARIANT& v) {
             state = static_cast<OPCSERVERSTATE>(v.lVal);
             break;
         case ControlKind::ShutdownRequest:
+            if (fault == Fault::FailAfterRestart) {
+                restarted = true;  // without a word to the client
+                break;
+            }
             pendingShutdowns.emplace_back(v.bstrVal ? v.bstrVal : OLESTR(""));
             Wake();
             break;

@@ -25,5 +25,8 @@ inline constexpr const OLECHAR* ProgID_SimulationFlat = OLESTR("Norvane.Simulati
 inline constexpr const OLECHAR* BulkItemsValueName = OLESTR("BulkItems");
 inline constexpr DWORD DefaultBulkItems = 1000;
 inline constexpr DWORD MaxBulkItems = 1000000;
+// Registry value (REG_DWORD) beside BulkItems: when 2 or more, the Bulk items are spread over
+// nested branches of at most this many children each; 0 (or missing) keeps them all in Bulk.
+inline constexpr const OLECHAR* BulkBranchSizeValueName = OLESTR("BulkBranchSize");
 
 }  // namespace nv::sim

@@ -31,8 +31,9 @@ typedef enum tagOPCBROWSEDIRECTION {
 
 typedef enum tagOPCEUTYPE { OPC_NOENUM = 0, OPC_ANALOG = 1, OPC_ENUMERATED = 2 } OPCEUTYPE;
 
-// OPC_STATUS_COMM_FAULT comes from 3.0 servers; a 2.0 client still has to accept it.
-typedef enum tagOPCSERVERSTATE {
+// OPC_STATUS_COMM_FAULT comes from 3.0 servers; a 2.0 client still has to accept it. The type is
+// fixed so that any 32-bit state a server reports is a value of it, named or not.
+typedef enum tagOPCSERVERSTATE : int {
     OPC_STATUS_RUNNING = 1,
     OPC_STATUS_FAILED = 2,
     OPC_STATUS_NOCONFIG = 3,

@@ -4,7 +4,12 @@
 // chose; the choice is read from LC_ALL, then the category variable (LC_NUMERIC, LC_TIME,
 // LC_MONETARY), then LANG, and loaded with newlocale. Settings Windows has and POSIX lacks are
 // derived: the list separator is ";" where the decimal separator is a comma, "," otherwise.
-// Every locale identifier other than LOCALE_INVARIANT answers with the user's settings.
+//
+// A locale asked for by its identifier answers with that locale's settings as Windows has them
+// (an OPC group carries a locale identifier exactly so that server and client read each other's
+// texts alike): en-US, en-GB, de-DE, fr-FR, es-ES (both sort orders), their language-only
+// forms, and LOCALE_INVARIANT. The user and system defaults, the neutral identifier 0 and
+// every other identifier answer with the user's settings.
 #include "platform/posix/locale.h"
 
 #include <langinfo.h>
@@ -63,6 +68,94 @@ Settings InvariantSettings() {
     s.name = u"";
     s.language = u"Invariant Language";
     return s;
+}
+
+Settings EnglishUs() {
+    Settings s;
+    s.measure = u"1";
+    s.currency = u"$";
+    s.shortDate = u"M/d/yyyy";
+    s.longDate = u"dddd, MMMM d, yyyy";
+    s.timeFormat = u"h:mm:ss tt";
+    s.dateOrder = u"0";
+    s.clock24 = u"0";
+    s.name = u"en-US";
+    return s;
+}
+
+Settings EnglishGb() {
+    Settings s;
+    s.currency = u"\u00A3";
+    s.currencyNeg = u"1";
+    s.shortDate = u"dd/MM/yyyy";
+    s.longDate = u"dd MMMM yyyy";
+    s.timeFormat = u"HH:mm:ss";
+    s.dateOrder = u"1";
+    s.name = u"en-GB";
+    return s;
+}
+
+// The settings that German, French and Spanish share: decimal comma, list ";", euro after the
+// amount, day-month-year order and a 24-hour clock.
+Settings Continental(const char16_t* thousand, const char16_t* dateSep, const char16_t* shortDate,
+                     const char16_t* longDate, const char16_t* timeFormat, const char16_t* name,
+                     const char16_t* language) {
+    Settings s;
+    s.list = u";";
+    s.decimal = u",";
+    s.thousand = thousand;
+    s.currency = u"\u20AC";
+    s.monDecimal = u",";
+    s.monThousand = thousand;
+    s.currencyPos = u"3";
+    s.currencyNeg = u"8";
+    s.dateSep = dateSep;
+    s.shortDate = shortDate;
+    s.longDate = longDate;
+    s.timeFormat = timeFormat;
+    s.dateOrder = u"1";
+    s.name = name;
+    s.language = language;
+    return s;
+}
+
+// The locale a specific identifier names, or nullptr when it is not one of the known ones.
+const Settings* KnownSettings(LCID lcid) {
+    static const std::map<LCID, Settings> known = [] {
+        std::map<LCID, Settings> m;
+        m[0x0409] = EnglishUs();
+        m[0x0809] = EnglishGb();
+        m[0x0407] =
+            Continental(u".", u".", u"dd.MM.yyyy", u"dddd, d. MMMM yyyy", u"HH:mm:ss", u"de-DE", u"German");
+        m[0x040C] = Continental(u"\u00A0", u"/", u"dd/MM/yyyy", u"dddd d MMMM yyyy", u"HH:mm:ss", u"fr-FR",
+                                u"French");
+        m[0x0C0A] = Continental(u".", u"/", u"dd/MM/yyyy", u"dddd, d' de 'MMMM' de 'yyyy", u"H:mm:ss",
+                                u"es-ES", u"Spanish");
+        m[0x0C0A].am = u"a. m.";
+        m[0x0C0A].pm = u"p. m.";
+        m[0x040A] = m[0x0C0A];  // the traditional sort order; the same texts
+        m[0x040A].name = u"es-ES_tradnl";
+        return m;
+    }();
+    // The sort order (bits 16-19) does not change any text.
+    LCID language = lcid & 0xFFFF;
+    // A language alone (sublanguage 0, "neutral") means its main country.
+    if ((language >> 10) == 0) {
+        switch (language) {
+            case 0x09:
+            case 0x07:
+            case 0x0C:
+                language |= 0x0400;
+                break;
+            case 0x0A:
+                language = 0x0C0A;
+                break;
+            default:
+                break;
+        }
+    }
+    auto it = known.find(language);
+    return it == known.end() ? nullptr : &it->second;
 }
 
 bool IsCLocaleName(const std::string& name) {
@@ -505,7 +598,10 @@ int GetLocaleInfoW(LCID Locale, DWORD LCType, LPWSTR lpLCData, int cchData) {
     const bool asNumber = (LCType & LOCALE_RETURN_NUMBER) != 0;
     const DWORD type = LCType & ~(LOCALE_NOUSEROVERRIDE | LOCALE_RETURN_NUMBER | kLocaleUseCpAcp);
     static const Settings invariant = InvariantSettings();
-    const Settings& settings = Locale == LOCALE_INVARIANT ? invariant : UserSettings();
+    const Settings* known = KnownSettings(Locale);
+    const Settings& settings = (Locale & 0xFFFF) == LOCALE_INVARIANT ? invariant
+                               : known != nullptr                    ? *known
+                                                                     : UserSettings();
     const WideString* value = Lookup(settings, type);
     if (value == nullptr || (asNumber && !IsNumericType(type))) {
         SetLastError(ERROR_INVALID_FLAGS);

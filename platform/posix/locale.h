@@ -1,7 +1,10 @@
-// The user's regional settings, read through the Windows locale calls. Taken from the POSIX
-// locale (LC_ALL / LC_NUMERIC / LC_TIME); under the C or POSIX locale: list separator ",",
-// decimal point ".", date separator "/", time separator ":", short date "yyyy/MM/dd",
-// long time "HH:mm:ss" (Windows picture letters).
+// Regional settings, read through the Windows locale calls. The user's (LOCALE_USER_DEFAULT,
+// LOCALE_SYSTEM_DEFAULT, 0 and any locale not listed below) are taken from the POSIX locale
+// (LC_ALL / LC_NUMERIC / LC_TIME); under the C or POSIX locale: list separator ",", decimal
+// point ".", date separator "/", time separator ":", short date "yyyy/MM/dd", long time
+// "HH:mm:ss" (Windows picture letters). en-US, en-GB, de-DE, fr-FR, es-ES (0x0C0A and 0x040A),
+// their language-only identifiers and LOCALE_INVARIANT answer with their own settings as
+// Windows has them.
 #pragma once
 
 #include "platform/posix/wintypes.h"

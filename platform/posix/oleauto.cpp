@@ -1,8 +1,11 @@
 // BSTR and the VARIANT lifetime calls (init, clear, copy).
 #include "platform/posix/oleauto.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/posix/unknwn.h"
 #include "platform/posix/variant_internal.h"
@@ -14,27 +17,86 @@ namespace {
 // terminator is written after the byte count, not after a whole number of characters.
 constexpr UINT kMaxBstrBytes = 0x7FFFFFF0u;
 
+size_t BlockBytes(UINT bytes) {
+    return sizeof(DWORD) + bytes + sizeof(OLECHAR) + 1;
+}
+
+BYTE* BlockOf(BSTR s) {
+    return reinterpret_cast<BYTE*>(s) - sizeof(DWORD);
+}
+
+BSTR StringOf(BYTE* block) {
+    return reinterpret_cast<BSTR>(block + sizeof(DWORD));
+}
+
+// Sets the byte count and writes the terminator after it.
+void SetByteCount(BYTE* block, UINT bytes) {
+    DWORD count = bytes;
+    std::memcpy(block, &count, sizeof count);
+    BYTE* chars = block + sizeof(DWORD);
+    chars[bytes] = 0;
+    chars[bytes + 1] = 0;
+    chars[bytes + 2] = 0;
+}
+
+// Every string this allocator handed out and has not taken back. Programs written against the
+// Windows runtime free a string twice or free one they never got from SysAlloc* now and then;
+// there its string cache makes that harmless in practice, so here SysFreeString frees only
+// what is in this set and ignores anything else rather than corrupt the C heap. The set is
+// split by address so that threads working on different strings seldom wait for each other.
+class LiveStrings {
+public:
+    void Add(BSTR s) {
+        Shard& shard = ShardOf(s);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        shard.strings.insert(s);
+    }
+    // True when `s` was live; it no longer is.
+    bool Remove(BSTR s) {
+        Shard& shard = ShardOf(s);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        return shard.strings.erase(s) != 0;
+    }
+    bool Contains(BSTR s) {
+        Shard& shard = ShardOf(s);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        return shard.strings.count(s) != 0;
+    }
+
+private:
+    struct Shard {
+        std::mutex mutex;
+        std::unordered_set<BSTR> strings;
+    };
+    Shard& ShardOf(BSTR s) {
+        // Blocks are at least 16-byte aligned: the low bits say nothing.
+        return shards_[(reinterpret_cast<uintptr_t>(s) >> 4) % kShards];
+    }
+    static constexpr size_t kShards = 16;
+    Shard shards_[kShards];
+};
+
+LiveStrings& Live() {
+    // Never destroyed: strings may still be freed by destructors of other static objects.
+    static LiveStrings* live = new LiveStrings;
+    return *live;
+}
+
 BSTR AllocBstrBytes(const void* src, UINT bytes) {
     if (bytes > kMaxBstrBytes)
         return nullptr;
-    auto* block = static_cast<BYTE*>(std::malloc(sizeof(DWORD) + bytes + sizeof(OLECHAR) + 1));
+    auto* block = static_cast<BYTE*>(std::malloc(BlockBytes(bytes)));
     if (block == nullptr)
         return nullptr;
-    DWORD count = bytes;
-    std::memcpy(block, &count, sizeof count);
     BYTE* chars = block + sizeof(DWORD);
     if (src != nullptr)
         std::memcpy(chars, src, bytes);
     else
         std::memset(chars, 0, bytes);
-    chars[bytes] = 0;
-    chars[bytes + 1] = 0;
-    chars[bytes + 2] = 0;
-    return reinterpret_cast<BSTR>(chars);
-}
-
-BYTE* BlockOf(BSTR s) {
-    return reinterpret_cast<BYTE*>(s) - sizeof(DWORD);
+    SetByteCount(block, bytes);
+    BSTR s = StringOf(block);
+    Live().Add(s);
+    return s;
 }
 
 UINT Wcslen(const OLECHAR* s) {
@@ -127,22 +189,59 @@ INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     if (pbstr == nullptr)
         return FALSE;
-    // The source may point into the old string, so it is copied before the old one is freed.
-    BSTR fresh = SysAllocStringLen(psz, len);
-    if (fresh == nullptr)
+    if (len > kMaxBstrBytes / sizeof(OLECHAR))
         return FALSE;
-    // Without a source the string is resized like realloc: the old characters that fit stay.
-    if (psz == nullptr && *pbstr != nullptr) {
-        const UINT keep = SysStringLen(*pbstr) < len ? SysStringLen(*pbstr) : len;
-        std::memcpy(fresh, *pbstr, keep * sizeof(OLECHAR));
+    BSTR old = *pbstr;
+    if (old == nullptr || !Live().Contains(old)) {
+        // Nothing of ours to reuse; a string we did not hand out is left to its owner.
+        BSTR fresh = SysAllocStringLen(psz, len);
+        if (fresh == nullptr)
+            return FALSE;
+        *pbstr = fresh;
+        return TRUE;
     }
-    SysFreeString(*pbstr);
-    *pbstr = fresh;
+
+    // The old block is resized in place where the C heap allows. The source may lie inside
+    // the old string (callers pass the string itself to shorten it): what it offers up to the
+    // old terminator is moved to the front first, while the block is still valid, and the
+    // rest is zero-filled, so nothing past the old string is ever read.
+    const UINT oldBytes = SysStringByteLen(old);
+    const UINT newBytes = len * static_cast<UINT>(sizeof(OLECHAR));
+    const auto first = reinterpret_cast<uintptr_t>(old);
+    const auto source = reinterpret_cast<uintptr_t>(psz);
+    // The terminator's bytes count as inside too: they offer no characters.
+    const bool inside = psz != nullptr && source >= first && source < first + oldBytes + sizeof(OLECHAR) + 1;
+    UINT kept = 0;
+    if (psz == nullptr) {
+        // Without a source the string is resized like realloc: the old characters that fit stay.
+        kept = oldBytes < newBytes ? oldBytes : newBytes;
+    } else if (inside) {
+        const UINT offered = source < first + oldBytes ? static_cast<UINT>(first + oldBytes - source) : 0;
+        kept = offered < newBytes ? offered : newBytes;
+        std::memmove(old, psz, kept);
+    }
+
+    Live().Remove(old);
+    auto* block = static_cast<BYTE*>(std::realloc(BlockOf(old), BlockBytes(newBytes)));
+    if (block == nullptr) {
+        // The old string is still there (possibly with its front already rewritten).
+        Live().Add(old);
+        return FALSE;
+    }
+    BYTE* chars = block + sizeof(DWORD);
+    if (psz != nullptr && !inside) {
+        std::memcpy(chars, psz, newBytes);
+        kept = newBytes;
+    }
+    std::memset(chars + kept, 0, newBytes - kept);
+    SetByteCount(block, newBytes);
+    *pbstr = StringOf(block);
+    Live().Add(*pbstr);
     return TRUE;
 }
 
 void SysFreeString(BSTR bstrString) {
-    if (bstrString != nullptr)
+    if (bstrString != nullptr && Live().Remove(bstrString))
         std::free(BlockOf(bstrString));
 }
 
@@ -161,8 +260,9 @@ UINT SysStringByteLen(BSTR bstr) {
 void VariantInit(VARIANTARG* pvarg) {
     if (pvarg == nullptr)
         return;
-    pvarg->vt = VT_EMPTY;
-    pvarg->wReserved1 = pvarg->wReserved2 = pvarg->wReserved3 = 0;
+    // The whole variant, as the current Windows runtime clears it: a later VT_DECIMAL or
+    // VT_RECORD reading the reserved words or the second pointer finds zeros, not old bytes.
+    std::memset(pvarg, 0, sizeof *pvarg);
 }
 
 HRESULT VariantClear(VARIANTARG* pvarg) {
@@ -224,12 +324,12 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
                     return hr;
             }
         } else if (pvargSrc->vt == VT_BSTR) {
-            if (pvargSrc->bstrVal != nullptr) {
-                copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
-                                                     SysStringByteLen(pvargSrc->bstrVal));
-                if (copy.bstrVal == nullptr)
-                    return E_OUTOFMEMORY;
-            }
+            // A null string copies as an empty one, as Windows copies it: the copy is a string
+            // the receiver may always measure, append to and free.
+            copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
+                                                 SysStringByteLen(pvargSrc->bstrVal));
+            if (copy.bstrVal == nullptr)
+                return E_OUTOFMEMORY;
         } else if (pvargSrc->vt == VT_UNKNOWN || pvargSrc->vt == VT_DISPATCH) {
             if (pvargSrc->punkVal != nullptr)
                 pvargSrc->punkVal->AddRef();
@@ -268,14 +368,11 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
             hr = SafeArrayCopy(source, &result.parray);
         result.vt = pvargSrc->vt & ~VT_BYREF;
     } else if (base == VT_BSTR) {
+        // A reference to a null string also gives an empty one (see VariantCopy).
         BSTR source = *pvargSrc->pbstrVal;
-        result.bstrVal = nullptr;
-        if (source != nullptr) {
-            result.bstrVal =
-                SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source), SysStringByteLen(source));
-            if (result.bstrVal == nullptr)
-                hr = E_OUTOFMEMORY;
-        }
+        result.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source), SysStringByteLen(source));
+        if (result.bstrVal == nullptr)
+            hr = E_OUTOFMEMORY;
         result.vt = VT_BSTR;
     } else if (base == VT_UNKNOWN || base == VT_DISPATCH) {
         result.punkVal = *pvargSrc->ppunkVal;

@@ -43,7 +43,9 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 // Copies len bytes (not characters); a null source gives len zero bytes.
 BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+// psz may point into *pbstr itself; characters asked for beyond its end are zero.
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
+// A string already freed, or a pointer these functions did not hand out, is ignored.
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
 UINT SysStringByteLen(BSTR bstr);

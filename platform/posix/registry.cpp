@@ -25,6 +25,12 @@
 #include "platform/posix/kernel.h"
 #include "platform/posix/winerror.h"
 
+// The install layout, from the build (platform/CMakeLists.txt): where the library and the data
+// folder lie below the prefix.
+#if !defined(NV_INSTALL_LIBDIR) || !defined(NV_DATA_SUBDIR)
+#error "NV_INSTALL_LIBDIR and NV_DATA_SUBDIR come from the build; compile with CMake"
+#endif
+
 namespace {
 
 using U16 = std::u16string;
@@ -1005,13 +1011,31 @@ std::string PlatformLibraryFolder() {
     return ExecutableLibraryFolder();
 }
 
+std::string DataFolderFor(std::string_view libraryFolder, std::string_view installLibDir) {
+    while (libraryFolder.size() > 1 && libraryFolder.back() == '/')
+        libraryFolder.remove_suffix(1);
+    while (!installLibDir.empty() && installLibDir.back() == '/')
+        installLibDir.remove_suffix(1);
+    std::string_view prefix;
+    const std::size_t n = installLibDir.size();
+    if (n != 0 && libraryFolder == installLibDir) {
+        prefix = ".";
+    } else if (n != 0 && libraryFolder.size() > n && libraryFolder.ends_with(installLibDir) &&
+               libraryFolder[libraryFolder.size() - n - 1] == '/') {
+        // "" when the prefix is the root folder.
+        prefix = libraryFolder.substr(0, libraryFolder.size() - n - 1);
+    } else {
+        auto slash = libraryFolder.rfind('/');
+        prefix = slash == std::string_view::npos ? std::string_view(".") : libraryFolder.substr(0, slash);
+    }
+    return std::string(prefix) + "/" NV_DATA_SUBDIR;
+}
+
 std::string InstalledRegistryFolder() {
     std::string lib = ExecutableLibraryFolder();
     if (lib.empty())
         return {};
-    auto slash = lib.rfind('/');
-    std::string prefix = slash == std::string::npos ? std::string(".") : lib.substr(0, slash);
-    return prefix + "/share/norvane-opc-client/registry";
+    return DataFolderFor(lib, NV_INSTALL_LIBDIR) + "/registry";
 }
 
 std::string UserConfigFolder() {

@@ -2,8 +2,9 @@
 //
 // HKEY_CLASSES_ROOT is assembled from registry-export text files (".reg": "Windows Registry
 // Editor Version 5.00", UTF-8 or UTF-16LE with a byte-order mark, or "REGEDIT4"):
-//   1. <prefix>/share/norvane-opc-client/registry/*.reg, where <prefix> is the parent of the
-//      folder holding libnvplatform.so (the files installed with the program);
+//   1. <prefix>/share/norvane-opc-client/registry/*.reg, the files installed with the program.
+//      <prefix> is found from the folder holding libnvplatform.so: installed, that folder is
+//      <prefix>/lib/<multiarch>/norvane-opc-client; in a build tree it is <build>/lib;
 //   2. $XDG_CONFIG_HOME/norvane-opc-client/registry/*.reg (~/.config when unset), the user's.
 // Files load in that order, each folder sorted by file name; a later value replaces an earlier
 // one. HKEY_LOCAL_MACHINE\SOFTWARE\Classes is the same tree as HKEY_CLASSES_ROOT. A file that
@@ -140,6 +141,12 @@ HRESULT ProgIDFromCLSIDOnHost(std::u16string_view host, REFCLSID clsid, LPOLESTR
 
 // The installed registry folder, <prefix>/share/norvane-opc-client/registry (may not exist).
 std::string InstalledRegistryFolder();
+// The data folder <prefix>/share/norvane-opc-client of a platform library that lies in
+// `libraryFolder`. When that folder ends in the install layout's library folder
+// (`installLibDir`, such as lib/x86_64-linux-gnu/norvane-opc-client) the prefix is what comes
+// before it; otherwise (a build tree's <build>/lib) it is the library folder's parent. Nothing
+// but the layout is looked at, so an installed tree can be moved or unpacked anywhere.
+std::string DataFolderFor(std::string_view libraryFolder, std::string_view installLibDir);
 // The user's folder, $XDG_CONFIG_HOME/norvane-opc-client, holding registry/ and hosts/.
 std::string UserConfigFolder();
 // The folder holding libnvplatform.so; relative module paths of InprocServer32 resolve there.

@@ -16,8 +16,13 @@ namespace {
 
 constexpr size_t kHiddenBytes = 16;
 constexpr USHORT kFixedStorage = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
-// Marks arrays made by SafeArrayCreateVector, as Windows does; copies do not carry it.
+// Two internal flags of Windows (not in its headers). kCreatedAsVector marks arrays made by
+// SafeArrayCreateVector; copies do not carry it. Windows keeps a vector's data in the
+// descriptor's own block and, when the data is destroyed, keeps the block and marks it
+// kDataDeleted; here the data has a block of its own, which is freed at once, and only the mark
+// is kept.
 constexpr USHORT kCreatedAsVector = 0x2000;
+constexpr USHORT kDataDeleted = 0x1000;
 
 size_t DescriptorBytes(UINT cDims) {
     return sizeof(SAFEARRAY) + (cDims - 1) * sizeof(SAFEARRAYBOUND);
@@ -38,6 +43,8 @@ DWORD HiddenVartype(SAFEARRAY* psa) {
     return value;
 }
 
+// 0 for the types that have no fixed element size: a descriptor may still be made for them,
+// but not an array with data.
 ULONG ElementSize(VARTYPE vt) {
     switch (vt) {
         case VT_I1:
@@ -60,6 +67,9 @@ ULONG ElementSize(VARTYPE vt) {
         case VT_CY:
         case VT_DATE:
             return 8;
+        case VT_INT_PTR:
+        case VT_UINT_PTR:
+            return sizeof(void*);
         case VT_DECIMAL:
             return sizeof(DECIMAL);
         case VT_VARIANT:
@@ -68,13 +78,19 @@ ULONG ElementSize(VARTYPE vt) {
         case VT_UNKNOWN:
         case VT_DISPATCH:
             return sizeof(void*);
+        case VT_RECORD:
+            // A placeholder, as in Windows: a record array takes its element size from the
+            // record's description, which SafeArrayCreate (without the Ex) never has.
+            return 32;
         default:
             return 0;
     }
 }
 
 void SetFeatures(SAFEARRAY* psa, VARTYPE vt) {
-    if (vt == VT_DISPATCH) {
+    if (vt == VT_RECORD) {
+        psa->fFeatures |= FADF_RECORD;
+    } else if (vt == VT_DISPATCH) {
         psa->fFeatures |= FADF_HAVEIID;
         std::memcpy(HiddenOf(psa), &nv::oleaut::kIID_IDispatch, sizeof(GUID));
     } else if (vt == VT_UNKNOWN) {
@@ -211,10 +227,9 @@ HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** ppsaOut) {
     return S_OK;
 }
 
+// Any VARTYPE is accepted, as Windows accepts it; one without a fixed size gets cbElements 0.
 HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** ppsaOut) {
     const ULONG size = ElementSize(vt);
-    if (size == 0)
-        return E_INVALIDARG;
     HRESULT hr = SafeArrayAllocDescriptor(cDims, ppsaOut);
     if (FAILED(hr))
         return hr;
@@ -239,6 +254,9 @@ HRESULT SafeArrayAllocData(SAFEARRAY* psa) {
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
     if (cDims == 0 || rgsabound == nullptr)
+        return nullptr;
+    // Records need their description (SafeArrayCreateEx); the other types need a size.
+    if (vt == VT_RECORD || ElementSize(vt) == 0)
         return nullptr;
     SAFEARRAY* psa = nullptr;
     if (FAILED(SafeArrayAllocDescriptorEx(vt, cDims, &psa)))
@@ -275,6 +293,8 @@ HRESULT SafeArrayDestroyData(SAFEARRAY* psa) {
     if (!(psa->fFeatures & kFixedStorage)) {
         std::free(psa->pvData);
         psa->pvData = nullptr;
+        if (psa->fFeatures & kCreatedAsVector)
+            psa->fFeatures |= kDataDeleted;
     }
     return S_OK;
 }
@@ -493,7 +513,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
     if (FAILED(hr))
         return hr;
     // The copy always owns heap storage, whatever kind of storage the original had.
-    copy->fFeatures = psa->fFeatures & ~(kFixedStorage | FADF_FIXEDSIZE | kCreatedAsVector);
+    copy->fFeatures = psa->fFeatures & ~(kFixedStorage | FADF_FIXEDSIZE | kCreatedAsVector | kDataDeleted);
     copy->cbElements = psa->cbElements;
     std::memcpy(copy->rgsabound, psa->rgsabound, psa->cDims * sizeof(SAFEARRAYBOUND));
     std::memcpy(HiddenOf(copy), HiddenOf(psa), kHiddenBytes);

@@ -124,10 +124,29 @@ HRESULT IntegerFromDecimal(const DECIMAL& d, Int128 lo, Int128 hi, Int128& out) 
     return CheckRange(negative, DivideRoundEven(magnitude, Pow10(scale)), lo, hi, out);
 }
 
+// The double's exact value times 10^4, rounded half to even. Multiplying in double first
+// would round twice: 922337203685477.0 would become ...769664 instead of ...770000 ten-
+// thousandths, 0.00005 (a little more than half a ten-thousandth as a double) would become 0,
+// and values just below the currency minimum would round onto it instead of overflowing.
 HRESULT CyFromDouble(double d, CY& out) {
+    if (!std::isfinite(d))
+        return DISP_E_OVERFLOW;
+    if (d == 0.0) {
+        out.int64 = 0;
+        return S_OK;
+    }
+    int exponent = 0;
+    const double fraction = std::frexp(std::fabs(d), &exponent);  // |d| = fraction * 2^exponent
+    // 2^50 ten-thousandths are far past the currency range; this also bounds the shifts below.
+    if (exponent > 50)
+        return DISP_E_OVERFLOW;
+    const auto mantissa = static_cast<UInt128>(std::ldexp(fraction, 53));  // |d| = mantissa * 2^(exponent-53)
+    const int shift = 53 - exponent;                                       // at least 3
+    const UInt128 scaled = mantissa * 10000;                               // below 2^67
+    const UInt128 magnitude = shift >= 100 ? 0 : DivideRoundEven(scaled, static_cast<UInt128>(1) << shift);
     Int128 v;
-    HRESULT hr = IntegerFromDouble(d * 10000.0, std::numeric_limits<LONGLONG>::min(),
-                                   std::numeric_limits<LONGLONG>::max(), v);
+    HRESULT hr = CheckRange(d < 0, magnitude, std::numeric_limits<LONGLONG>::min(),
+                            std::numeric_limits<LONGLONG>::max(), v);
     if (SUCCEEDED(hr))
         out.int64 = static_cast<LONGLONG>(v);
     return hr;
@@ -291,6 +310,12 @@ HRESULT CheckFloat(double value, FLOAT& out) {
 
 HRESULT BoolFromText(const OLECHAR* text, LCID lcid, VARIANT_BOOL& out) {
     WideString s = text == nullptr ? WideString() : WideString(text);
+    // The bracketed forms are the literal texts of a Boolean written by Basic's Write #
+    // statement: Windows takes them only exactly so, in capitals and without blanks.
+    if (s == u"#TRUE#" || s == u"#FALSE#") {
+        out = s == u"#TRUE#" ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == u' ' || s[b] == u'\t'))
         ++b;
@@ -300,11 +325,11 @@ HRESULT BoolFromText(const OLECHAR* text, LCID lcid, VARIANT_BOOL& out) {
     for (auto& c : word)
         if (c >= u'a' && c <= u'z')
             c = static_cast<char16_t>(c - u'a' + u'A');
-    if (word == u"TRUE" || word == u"#TRUE#") {
+    if (word == u"TRUE") {
         out = VARIANT_TRUE;
         return S_OK;
     }
-    if (word == u"FALSE" || word == u"#FALSE#") {
+    if (word == u"FALSE") {
         out = VARIANT_FALSE;
         return S_OK;
     }

@@ -54,6 +54,9 @@ WideString FormatScaled(UInt128 magnitude, int scale, bool negative, LCID lcid);
 bool DateToSystemTime(DATE value, SYSTEMTIME& out);  // rounded to the second
 bool SystemTimeToDate(int year, int month, int day, int hour, int minute, int second, DATE& out);
 
+// A year below 100 in the two-digit-year window 1950-2049; other years as they are.
+int WindowedYear(int year);
+
 // Text of a date with the regional short date and long time pictures: the date alone when
 // the time is midnight, the time alone on day 0. E_INVALIDARG outside the DATE range.
 HRESULT FormatDate(DATE value, LCID lcid, DWORD flags, WideString& out);

@@ -16,8 +16,9 @@ namespace nv::oleaut {
 
 namespace {
 
+// The ideographic space is what an East Asian keyboard types for a blank.
 bool IsBlank(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0xA0 || c == 0x202F;
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0xA0 || c == 0x202F || c == 0x3000;
 }
 
 bool IsDigit(char16_t c) {
@@ -90,6 +91,8 @@ HRESULT ParseNumber(const OLECHAR* text, LCID lcid, ExactNumber& out) {
 
     const WideString decimal = LocaleText(lcid, LOCALE_SDECIMAL, u".");
     const WideString thousand = LocaleText(lcid, LOCALE_STHOUSAND, u",");
+    // Where thousands are grouped with a no-break space (French), a typed plain space groups too.
+    const bool spaceGroups = thousand == u"\u00A0" || thousand == u"\u202F";
     const WideString currency = LocaleText(lcid, LOCALE_SCURRENCY, u"");
     auto skipBlanks = [&] {
         while (i < end && IsBlank(s[i]))
@@ -184,6 +187,8 @@ HRESULT ParseNumber(const OLECHAR* text, LCID lcid, ExactNumber& out) {
         } else if (!inFraction && seen > 0 && Matches(s, i, end, thousand) && i + thousand.size() < end &&
                    IsDigit(s[i + thousand.size()])) {
             i += thousand.size();
+        } else if (!inFraction && seen > 0 && spaceGroups && c == u' ' && i + 1 < end && IsDigit(s[i + 1])) {
+            ++i;
         } else if (!inFraction && Matches(s, i, end, decimal)) {
             inFraction = true;
             i += decimal.size();
@@ -492,10 +497,35 @@ bool IsDayName(const WideString& word) {
     return false;
 }
 
+}  // namespace
+
+// Years below 100 are two-digit years, read in Windows' default window 1950-2049 ("049" too).
+int WindowedYear(int year) {
+    if (year >= 0 && year < 100)
+        return year < 50 ? 2000 + year : 1900 + year;
+    return year;
+}
+
+namespace {
+
 int FullYear(const Token& t) {
-    if (t.width <= 2 && t.value < 100)
-        return t.value < 30 ? 2000 + t.value : 1900 + t.value;
-    return t.value;
+    return WindowedYear(t.value);
+}
+
+// A date separator (and a comma) stands between two parts of the date: one that leads, trails
+// or follows another separator makes the text malformed ("-1.1" is a signed number, not a
+// time; "1//2/2023" and "2023-01-02-" are typing errors). Only a comma may lead, as in Windows.
+bool SeparatorsStandBetweenParts(const std::vector<Token>& tokens) {
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        if (t.kind != Token::Separator || t.text == u":")
+            continue;
+        const bool partBefore = i > 0 && tokens[i - 1].kind != Token::Separator;
+        const bool partAfter = i + 1 < tokens.size() && tokens[i + 1].kind != Token::Separator;
+        if (!partAfter || (!partBefore && !(i == 0 && t.text == u",")))
+            return false;
+    }
+    return true;
 }
 
 int CurrentYear() {
@@ -560,6 +590,9 @@ HRESULT ParseDate(const OLECHAR* text, LCID lcid, DWORD flags, DATE& out) {
             tokens.push_back(t);
         }
     }
+
+    if (!SeparatorsStandBetweenParts(tokens))
+        return DISP_E_TYPEMISMATCH;
 
     std::vector<Token> dateNumbers;
     int month = 0, hour = -1, minute = 0, second = 0;
@@ -742,7 +775,8 @@ INT SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE* pvtime) {
         return FALSE;
     const SYSTEMTIME& st = *lpSystemTime;
     DATE value;
-    if (!nv::oleaut::SystemTimeToDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, value))
+    if (!nv::oleaut::SystemTimeToDate(nv::oleaut::WindowedYear(st.wYear), st.wMonth, st.wDay, st.wHour,
+                                      st.wMinute, st.wSecond, value))
         return FALSE;
     *pvtime = value;
     return TRUE;

@@ -223,7 +223,9 @@ TEST_F(ConvertTest, BooleansDatesAndStrings) {
     s.v.bstrVal = SysAllocString(OLESTR("say \"hi\"; \xE4"));
     EXPECT_EQ(Text(s.v), "say \"hi\"; \xC3\xA4");
     EXPECT_EQ(Text(s.v, true), "say \"hi\"; \xC3\xA4{OleStr}");
+    // VariantInit sets only the type: the null pointer is what this case is about, so it is set.
     VARIANT nullString = Make(VT_BSTR);
+    nullString.bstrVal = nullptr;
     EXPECT_EQ(Text(nullString), "");
 }
 
@@ -244,6 +246,7 @@ TEST_F(ConvertTest, ValuesWithoutATextRaiseInsteadOfShowingGarbage) {
     VARIANT v = Make(VT_CLSID);
     EXPECT_THROW(Text(v), EConvertError);
     VARIANT nullTarget = Make(VT_BYREF | VT_I4);
+    nullTarget.plVal = nullptr;
     EXPECT_THROW(Text(nullTarget), EConvertError);
 }
 

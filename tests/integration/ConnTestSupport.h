@@ -85,7 +85,13 @@ protected:
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         auto module = LocalDefaultValue("CLSID\\" + Text(CLSID_OPCServerList) + "\\InprocServer32");
         ASSERT_TRUE(module.has_value()) << "the build does not register the simulation module";
-        modulePath_ = *module;
+        // Kept as .reg string text: the module may be registered by a full Windows path, whose
+        // backslashes a .reg string must double.
+        for (char c : *module) {
+            if (c == '\\' || c == '"')
+                modulePath_ += '\\';
+            modulePath_ += c;
+        }
 #ifdef _WIN32
         // The system registry takes the local extras; simulated hosts do not exist here.
         registration_.emplace(kRegistryHeader + LocalExtras());
@@ -171,6 +177,7 @@ protected:
     }
 #endif
 
+    // The simulation module's registered path, escaped for .reg string text.
     std::string modulePath_;
 #ifdef _WIN32
     std::optional<nv::test::TestRegistration> registration_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -549,15 +550,21 @@ TEST(ComTaskMemory, ReallocKeepsContentsAndAcceptsNull) {
     ASSERT_NE(p, nullptr);
     CoTaskMemFree(p);
 
-    // The file time counts from 1601: read between two readings of the C clock, it lies between them.
-    std::time_t before = std::time(nullptr);
+    // The file time counts from 1601 in UTC: read between two readings of the system clock, it lies
+    // between them. A second of slack either way covers clocks of coarser grain (glibc's time()
+    // and Windows' GetSystemTimeAsFileTime can lag the precise clock); a wrong epoch or a local
+    // time instead of UTC is off by far more.
+    using namespace std::chrono;
+    auto unixMicros = [] { return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count(); };
+    std::int64_t before = unixMicros();
     FILETIME now{};
     EXPECT_EQ(CoFileTimeNow(&now), S_OK);
-    std::time_t after = std::time(nullptr);
+    std::int64_t after = unixMicros();
     ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    auto seconds = static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
-    EXPECT_GE(seconds, static_cast<std::int64_t>(before));
-    EXPECT_LE(seconds, static_cast<std::int64_t>(after));
+    auto micros = static_cast<std::int64_t>(ticks / 10ULL) - 11644473600LL * 1000000LL;
+    constexpr std::int64_t slack = 1000000;
+    EXPECT_GE(micros, before - slack);
+    EXPECT_LE(micros, after + slack);
 }
 
 class ReleaseCounter final : public IUnknown {

@@ -11,6 +11,7 @@
 
 #include "platform/NvWide.h"
 #include "platform/win32.h"
+#include "tests/windows/NvWine.h"
 
 namespace {
 
@@ -42,6 +43,60 @@ TEST(LocaleInfo, BufferProtocol) {
                              reinterpret_cast<LPWSTR>(&digits), sizeof(digits) / sizeof(WCHAR)),
               2);
     EXPECT_EQ(digits, 2u);
+}
+
+// A locale named by its identifier answers with its own settings, whatever the user chose.
+// Checked here are the settings in which Windows and Wine agree; the short dates of German and
+// Spanish (Windows writes two-digit days and months) are checked where Wine agrees too.
+TEST(LocaleInfo, NamedLocalesHaveTheirOwnSettings) {
+    struct Case {
+        LCID lcid;
+        const OLECHAR* decimal;
+        const OLECHAR* list;
+        const OLECHAR* dateSep;
+        const OLECHAR* order;  // LOCALE_IDATE
+        const OLECHAR* clock24;
+        const OLECHAR* name;
+    };
+    const Case cases[] = {
+        {0x0409, OLESTR("."), OLESTR(","), OLESTR("/"), OLESTR("0"), OLESTR("0"), OLESTR("en-US")},
+        {0x0009, OLESTR("."), OLESTR(","), OLESTR("/"), OLESTR("0"), OLESTR("0"), OLESTR("en-US")},
+        {0x0809, OLESTR("."), OLESTR(","), OLESTR("/"), OLESTR("1"), OLESTR("1"), OLESTR("en-GB")},
+        {0x0407, OLESTR(","), OLESTR(";"), OLESTR("."), OLESTR("1"), OLESTR("1"), OLESTR("de-DE")},
+        {0x0007, OLESTR(","), OLESTR(";"), OLESTR("."), OLESTR("1"), OLESTR("1"), OLESTR("de-DE")},
+        {0x040C, OLESTR(","), OLESTR(";"), OLESTR("/"), OLESTR("1"), OLESTR("1"), OLESTR("fr-FR")},
+        {0x0C0A, OLESTR(","), OLESTR(";"), OLESTR("/"), OLESTR("1"), OLESTR("1"), OLESTR("es-ES")},
+        {0x040A, OLESTR(","), OLESTR(";"), OLESTR("/"), OLESTR("1"), OLESTR("1"), OLESTR("es-ES_tradnl")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lcid);
+        EXPECT_EQ(Info(c.lcid, LOCALE_SDECIMAL), Text(c.decimal));
+        EXPECT_EQ(Info(c.lcid, LOCALE_SLIST), Text(c.list));
+        EXPECT_EQ(Info(c.lcid, LOCALE_SDATE), Text(c.dateSep));
+        EXPECT_EQ(Info(c.lcid, LOCALE_STIME), Text(OLESTR(":")));
+        EXPECT_EQ(Info(c.lcid, LOCALE_IDATE), Text(c.order));
+        EXPECT_EQ(Info(c.lcid, LOCALE_ITIME), Text(c.clock24));
+        EXPECT_EQ(Info(c.lcid, LOCALE_SNAME), Text(c.name));
+    }
+    EXPECT_EQ(Info(0x0409, LOCALE_SSHORTDATE), Text(OLESTR("M/d/yyyy")));
+    EXPECT_EQ(Info(0x0409, LOCALE_STIMEFORMAT), Text(OLESTR("h:mm:ss tt")));
+    EXPECT_EQ(Info(0x0409, LOCALE_S1159), Text(OLESTR("AM")));
+    EXPECT_EQ(Info(0x0409, LOCALE_S2359), Text(OLESTR("PM")));
+    EXPECT_EQ(Info(0x0409, LOCALE_STHOUSAND), Text(OLESTR(",")));
+    EXPECT_EQ(Info(0x0809, LOCALE_SSHORTDATE), Text(OLESTR("dd/MM/yyyy")));
+    EXPECT_EQ(Info(0x0809, LOCALE_STIMEFORMAT), Text(OLESTR("HH:mm:ss")));
+    EXPECT_EQ(Info(0x040C, LOCALE_SSHORTDATE), Text(OLESTR("dd/MM/yyyy")));
+    EXPECT_EQ(Info(0x0407, LOCALE_STHOUSAND), Text(OLESTR(".")));
+    EXPECT_EQ(Info(0x0407, LOCALE_STIMEFORMAT), Text(OLESTR("HH:mm:ss")));
+    for (LCID lcid : {LCID(0x0407), LCID(0x0C0A)}) {
+        const Text shortDate = Info(lcid, LOCALE_SSHORTDATE);
+        const Text expected = lcid == 0x0407 ? OLESTR("dd.MM.yyyy") : OLESTR("dd/MM/yyyy");
+        if (nv::test::RunningUnderWine() && shortDate != expected) {
+            nv::test::NoteWineDifference("German and Spanish short dates without leading zeros");
+        } else {
+            EXPECT_EQ(shortDate, expected) << lcid;
+        }
+    }
 }
 
 #ifndef _WIN32

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -22,8 +23,10 @@ struct Counted : public IUnknown {
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
 };
 
-// Windows marks arrays made by SafeArrayCreateVector with this internal flag.
+// Windows marks arrays made by SafeArrayCreateVector with this internal flag, and a vector
+// whose data was destroyed with the second.
 constexpr USHORT kCreatedAsVector = 0x2000;
+constexpr USHORT kDataDeleted = 0x1000;
 
 DWORD HiddenVartype(SAFEARRAY* psa) {
     DWORD vt;
@@ -258,6 +261,103 @@ TEST(SafeArray, DescriptorCalls) {
     SAFEARRAYBOUND b{1, 0};
     EXPECT_EQ(SafeArrayCreate(VT_EMPTY, 1, &b), nullptr);
     EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &b), nullptr);
+}
+
+// A descriptor may be made for any VARTYPE: the interface types carry their IID, a record its
+// own flag, every other type its VARTYPE, and cbElements is 0 where the type has no fixed size.
+// SafeArrayCreate still needs a size (and refuses records, which need SafeArrayCreateEx).
+TEST(SafeArray, DescriptorForEveryVartype) {
+    std::vector<VARTYPE> types;
+    for (VARTYPE vt = 0; vt < 80; ++vt)
+        types.push_back(vt);
+    for (VARTYPE odd : {VT_I4 | VT_BYREF, VT_I4 | VT_ARRAY, VT_I4 | VT_VECTOR, 0x0FFF, 0x7FFF, 0xFFFF})
+        types.push_back(static_cast<VARTYPE>(odd));
+    for (VARTYPE vt : types) {
+        SCOPED_TRACE(vt);
+        SAFEARRAY* psa = nullptr;
+        ASSERT_EQ(SafeArrayAllocDescriptorEx(vt, 1, &psa), S_OK);
+        VARTYPE back = 0;
+        ASSERT_EQ(SafeArrayGetVartype(psa, &back), S_OK);
+        if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
+            EXPECT_EQ(psa->fFeatures, FADF_HAVEIID);
+            EXPECT_EQ(back, VT_UNKNOWN);  // without FADF_DISPATCH (SafeArrayCreate adds it)
+        } else if (vt == VT_RECORD) {
+            EXPECT_EQ(psa->fFeatures, FADF_RECORD);
+            EXPECT_EQ(back, VT_RECORD);
+        } else {
+            EXPECT_EQ(psa->fFeatures, FADF_HAVEVARTYPE);
+            EXPECT_EQ(HiddenVartype(psa), static_cast<DWORD>(vt));
+            EXPECT_EQ(back, vt);
+        }
+        EXPECT_EQ(SafeArrayDestroyDescriptor(psa), S_OK);
+    }
+
+    struct Size {
+        VARTYPE vt;
+        ULONG bytes;
+    };
+    for (const Size& c :
+         {Size{VT_EMPTY, 0}, Size{VT_NULL, 0}, Size{15, 0}, Size{VT_LPSTR, 0}, Size{VT_FILETIME, 0},
+          Size{VT_INT_PTR, 8}, Size{VT_UINT_PTR, 8}, Size{VT_RECORD, 32}, Size{VT_DECIMAL, 16},
+          Size{VT_VARIANT, 24}, Size{VT_BOOL, 2}}) {
+        SCOPED_TRACE(c.vt);
+        SAFEARRAY* psa = nullptr;
+        ASSERT_EQ(SafeArrayAllocDescriptorEx(c.vt, 1, &psa), S_OK);
+        EXPECT_EQ(psa->cbElements, c.bytes);
+        SafeArrayDestroyDescriptor(psa);
+        SAFEARRAYBOUND bound{3, 0};
+        SAFEARRAY* made = SafeArrayCreate(c.vt, 1, &bound);
+        EXPECT_EQ(made != nullptr, c.bytes != 0 && c.vt != VT_RECORD);
+        SafeArrayDestroy(made);
+        made = SafeArrayCreateVector(c.vt, 0, 3);
+        EXPECT_EQ(made != nullptr, c.bytes != 0 && c.vt != VT_RECORD);
+        SafeArrayDestroy(made);
+    }
+}
+
+// Destroying the data leaves the flags alone, except that a vector is marked kDataDeleted
+// (Windows keeps a vector's data in the descriptor's block and only marks it deleted). The
+// array can be given data again and destroyed as a whole afterwards.
+TEST(SafeArray, DestroyDataLeavesTheFlags) {
+    for (VARTYPE vt : {VT_I4, VT_BSTR, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH, VT_DECIMAL}) {
+        SCOPED_TRACE(vt);
+        SAFEARRAYBOUND bound{3, 0};
+        SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
+        ASSERT_NE(psa, nullptr);
+        const USHORT flags = psa->fFeatures;
+        ASSERT_EQ(SafeArrayDestroyData(psa), S_OK);
+        EXPECT_EQ(psa->fFeatures, flags);
+        EXPECT_EQ(psa->pvData, nullptr);
+        ASSERT_EQ(SafeArrayAllocData(psa), S_OK);
+        EXPECT_EQ(psa->fFeatures, flags);
+        EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+
+        SAFEARRAY* vector = SafeArrayCreateVector(vt, 0, 3);
+        ASSERT_NE(vector, nullptr);
+        const USHORT vectorFlags = vector->fFeatures;
+        EXPECT_EQ(vectorFlags & (kCreatedAsVector | kDataDeleted), kCreatedAsVector);
+        if (vt == VT_BSTR) {
+            LONG i = 1;
+            BSTR text = SysAllocString(OLESTR("released with the data"));
+            ASSERT_EQ(SafeArrayPutElement(vector, &i, text), S_OK);
+            SysFreeString(text);
+        }
+        ASSERT_EQ(SafeArrayDestroyData(vector), S_OK);
+        EXPECT_EQ(vector->fFeatures, vectorFlags | kDataDeleted);
+        ASSERT_EQ(SafeArrayAllocData(vector), S_OK);
+        ASSERT_NE(vector->pvData, nullptr);
+        EXPECT_EQ(vector->fFeatures, vectorFlags | kDataDeleted);
+        EXPECT_EQ(SafeArrayDestroy(vector), S_OK);
+
+        SAFEARRAY* bare = nullptr;
+        ASSERT_EQ(SafeArrayAllocDescriptorEx(vt, 1, &bare), S_OK);
+        bare->rgsabound[0] = {2, 0};
+        const USHORT bareFlags = bare->fFeatures;
+        ASSERT_EQ(SafeArrayAllocData(bare), S_OK);
+        ASSERT_EQ(SafeArrayDestroyData(bare), S_OK);
+        EXPECT_EQ(bare->fFeatures, bareFlags);
+        EXPECT_EQ(SafeArrayDestroyDescriptor(bare), S_OK);
+    }
 }
 
 }  // namespace

@@ -127,6 +127,158 @@ TEST(VariantTime, InvariantText) {
     }
 }
 
+// ---- Text to date in a named locale (en-US here), as a user types it into a Date item -------
+
+// Reads `text` in `lcid`; S_OK results are compared to the expected DATE exactly.
+struct DateCase {
+    const char* text;
+    HRESULT hr;
+    double date;
+};
+
+void CheckDates(LCID lcid, const std::vector<DateCase>& cases) {
+    for (const DateCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        Text input(c.text, c.text + std::char_traits<char>::length(c.text));
+        DATE date = -99;
+        EXPECT_EQ(VarDateFromStr(input.data(), lcid, 0, &date), c.hr);
+        if (SUCCEEDED(c.hr))
+            EXPECT_DOUBLE_EQ(date, c.date);
+
+        // VariantChangeTypeEx reads the text the same way.
+        VARIANT src, dst;
+        VariantInit(&src);
+        VariantInit(&dst);
+        src.vt = VT_BSTR;
+        src.bstrVal = SysAllocStringLen(input.data(), static_cast<UINT>(input.size()));
+        EXPECT_EQ(VariantChangeTypeEx(&dst, &src, lcid, 0, VT_DATE), c.hr);
+        if (SUCCEEDED(c.hr))
+            EXPECT_DOUBLE_EQ(dst.date, c.date);
+        VariantClear(&src);
+        VariantClear(&dst);
+    }
+}
+
+constexpr LCID kUs = 0x0409;
+constexpr double k0304 = 184.0 / 1440;  // 03:04
+
+// A sign is not part of a date, and a date separator stands between two parts: a lone signed
+// decimal is no time, and a leading, trailing or doubled separator is a typing error.
+TEST(DateFromText, MalformedTextIsRefused) {
+    CheckDates(kUs, {
+                        {"-1.1", DISP_E_TYPEMISMATCH, 0},
+                        {"-1.5", DISP_E_TYPEMISMATCH, 0},
+                        {"+1.1", DISP_E_TYPEMISMATCH, 0},
+                        {"-1.1.1", DISP_E_TYPEMISMATCH, 0},
+                        {"-1/2/2023", DISP_E_TYPEMISMATCH, 0},
+                        {"1/-2/2023", DISP_E_TYPEMISMATCH, 0},
+                        {"1//2/2023", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2//2023", DISP_E_TYPEMISMATCH, 0},
+                        {"/1/2/2023", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2/2023/", DISP_E_TYPEMISMATCH, 0},
+                        {"2023-01-02-", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2/2023,", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2/2023 /", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2/2023 12:00:", DISP_E_TYPEMISMATCH, 0},
+                        {":12:00", DISP_E_TYPEMISMATCH, 0},
+                        {"1/2/2023 3", DISP_E_TYPEMISMATCH, 0},  // a lone number is no time
+                        {"3 4 5 6", DISP_E_TYPEMISMATCH, 0},
+                        {"2/29/2023", DISP_E_TYPEMISMATCH, 0},
+                        {"1/1/10000", DISP_E_TYPEMISMATCH, 0},
+                        {"24:00", DISP_E_TYPEMISMATCH, 0},
+                        // Their well-formed neighbours.
+                        {"1.1", S_OK, 61.0 / 1440},  // the dot separates hours and minutes here
+                        {"1.1.1", S_OK, 3661.0 / 86400},
+                        {"1-2-2023", S_OK, 44928},
+                        {"1 / 2 / 2023", S_OK, 44928},
+                        {"1,2,2023", S_OK, 44928},
+                        {",1/2/2023", S_OK, 44928},  // a comma may lead
+                        {"2-Jan-2023", S_OK, 44928},
+                        {"Monday, January 2, 2023", S_OK, 44928},
+                        {"2/29/2024", S_OK, 45351},
+                    });
+}
+
+// Years below 100 fall in the window 1950-2049 (Windows' default two-digit-year setting), also
+// when written with a leading zero; three digits from 100 on are the year as written.
+TEST(DateFromText, TwoDigitYearWindow) {
+    CheckDates(kUs, {
+                        {"1/2/00", S_OK, 36527},
+                        {"1/2/0", S_OK, 36527},
+                        {"1/2/30", S_OK, 47485},  // 2030
+                        {"1/2/49", S_OK, 54425},  // 2049
+                        {"1/2/049", S_OK, 54425},
+                        {"1/2/50", S_OK, 18265},  // 1950
+                        {"1/2/99", S_OK, 36162},
+                        {"1/2/100", S_OK, -657433},
+                        {"49-01-02", S_OK, 54425},
+                        {"Jan 2 49", S_OK, 54425},
+                        {"2 Jan 49", S_OK, 54425},
+                        {"Jan 49", S_OK, 54424},
+                        {"Jan 2 50", S_OK, 18265},
+                        {"31/12/3", S_OK, 48185},  // not a month first: year 2031, December, 3rd
+                    });
+
+    struct Year {
+        int given, read;
+    };
+    for (const Year& y : {Year{0, 2000}, Year{1, 2001}, Year{29, 2029}, Year{30, 2030}, Year{49, 2049},
+                          Year{50, 1950}, Year{99, 1999}, Year{100, 100}, Year{2023, 2023}}) {
+        SCOPED_TRACE(y.given);
+        SYSTEMTIME st = Time(y.given, 1, 2, 3);
+        double date = -99;
+        ASSERT_TRUE(SystemTimeToVariantTime(&st, &date));
+        SYSTEMTIME back{};
+        ASSERT_TRUE(VariantTimeToSystemTime(date, &back));
+        EXPECT_EQ(back.wYear, y.read);
+        EXPECT_EQ(back.wMonth, 1);
+        EXPECT_EQ(back.wDay, 2);
+        EXPECT_EQ(back.wHour, 3);
+    }
+}
+
+// A date and a time may come in either order, the time with or without AM/PM; three numbers are
+// tried month-day-year first in en-US, and a year written in full can stand anywhere.
+TEST(DateFromText, DateAndTimeInEitherOrder) {
+    CheckDates(kUs, {
+                        {"1/2/2023 3:04", S_OK, 44928 + k0304},
+                        {"3:04 1/2/2023", S_OK, 44928 + k0304},
+                        {"1/2/2023 3:04 PM", S_OK, 44928.5 + k0304},
+                        {"3:04 PM 1/2/2023", S_OK, 44928.5 + k0304},
+                        {"1/2/2023 3 PM", S_OK, 44928.625},
+                        {"3 PM 1/2/2023", S_OK, 44928.625},
+                        {"1 2 2023 3:04", S_OK, 44928 + k0304},
+                        {"January 2 2023 3:04", S_OK, 44928 + k0304},
+                        {"2023-1-2 3:4:5", S_OK, 44928 + 11045.0 / 86400},
+                        {"2023 1 2", S_OK, 44928},
+                        {"1/2 2023", S_OK, 44928},
+                        {"2023 1/2", S_OK, 44928},
+                        {"1 2023", S_OK, 44927},
+                        {"12 2023", S_OK, 45261},
+                        {"1/2/3", S_OK, 37623},   // 2003-01-02
+                        {"13/2/3", S_OK, 41308},  // 2013-02-03
+                        {"12:00 AM", S_OK, 0},
+                        {"0:30 AM", S_OK, 30.0 / 1440},
+                        {"13:00 AM", S_OK, 13.0 / 24},
+                    });
+}
+
+// Blanks around and between the parts: the ideographic space counts as one, like the others.
+TEST(DateFromText, BlanksIncludingIdeographicSpace) {
+    for (OLECHAR blank : {OLECHAR(' '), OLECHAR('\t'), OLECHAR('\n'), OLECHAR(0x00A0), OLECHAR(0x3000)}) {
+        SCOPED_TRACE(static_cast<int>(blank));
+        Text text;
+        text += blank;
+        text += OLESTR("1/2/2023");
+        text += blank;
+        text += OLESTR("3:04");
+        text += blank;
+        DATE date = -99;
+        ASSERT_EQ(VarDateFromStr(text.data(), kUs, 0, &date), S_OK);
+        EXPECT_DOUBLE_EQ(date, 44928 + k0304);
+    }
+}
+
 #ifndef _WIN32
 
 class DateText : public testing::Test {
@@ -212,8 +364,8 @@ TEST_F(DateText, TextToDate) {
         {OLESTR("2.5"), S_OK, 125.0 / 1440},    // a dot separates hours and minutes here
         {OLESTR("1"), DISP_E_TYPEMISMATCH, 0},  // one number is a time only with AM/PM
         {OLESTR("45000.5"), DISP_E_TYPEMISMATCH, 0},
-        {OLESTR("30 2"), S_OK, 10990.0},  // not a day and a month: year and month
-        {OLESTR("Jan 35"), S_OK, 12785.0},
+        {OLESTR("30 2"), S_OK, 47515.0},    // not a day and a month: year and month (2030-02)
+        {OLESTR("Jan 35"), S_OK, 49310.0},  // 2035-01-01
         {OLESTR("32 49"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("2013-05-14 02:04:12.017"), DISP_E_TYPEMISMATCH, 0},
         {OLESTR("1.2.3.4"), DISP_E_TYPEMISMATCH, 0},
@@ -241,14 +393,14 @@ TEST_F(DateText, TextToDate) {
 
 TEST_F(DateText, TwoDigitYearsAndAmbiguousOrder) {
     DATE date = 0;
-    // Year-first is the C locale's order; 29 and 30 fall either side of the century window.
-    ASSERT_EQ(VarDateFromStr(OLESTR("29/03/15"), LOCALE_USER_DEFAULT, 0, &date), S_OK);
+    // Year-first is the C locale's order; 49 and 50 fall either side of the century window.
+    ASSERT_EQ(VarDateFromStr(OLESTR("49/03/15"), LOCALE_USER_DEFAULT, 0, &date), S_OK);
     SYSTEMTIME st{};
     VariantTimeToSystemTime(date, &st);
-    EXPECT_EQ(st.wYear, 2029);
-    ASSERT_EQ(VarDateFromStr(OLESTR("30/03/15"), LOCALE_USER_DEFAULT, 0, &date), S_OK);
+    EXPECT_EQ(st.wYear, 2049);
+    ASSERT_EQ(VarDateFromStr(OLESTR("50/03/15"), LOCALE_USER_DEFAULT, 0, &date), S_OK);
     VariantTimeToSystemTime(date, &st);
-    EXPECT_EQ(st.wYear, 1930);
+    EXPECT_EQ(st.wYear, 1950);
     // A first field that cannot be a year, month or day in the regional order is tried in the
     // other orders.
     ASSERT_EQ(VarDateFromStr(OLESTR("13/12/2023"), LOCALE_USER_DEFAULT, 0, &date), S_OK);

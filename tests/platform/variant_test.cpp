@@ -2,6 +2,7 @@
 // the client relies on when it keeps values a server handed over.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/win32.h"
@@ -168,6 +169,79 @@ TEST(Variant, CopyIndDereferences) {
     ref.vt = VT_VARIANT | VT_BYREF;
     ref.pvarVal = &inner;
     EXPECT_EQ(VariantCopyInd(&dst, &outer), E_INVALIDARG);  // only one level is followed
+}
+
+// The current Windows runtime clears the whole structure (older ones and the documentation only
+// speak of vt): the DECIMAL fields that share the reserved words must read as zero afterwards.
+TEST(Variant, InitClearsEveryByte) {
+    VARIANT v;
+    std::memset(&v, 0xAB, sizeof v);
+    VariantInit(&v);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&v);
+    for (size_t i = 0; i < sizeof v; ++i)
+        EXPECT_EQ(bytes[i], 0) << "byte " << i;
+    EXPECT_EQ(v.decVal.scale, 0);
+    EXPECT_EQ(v.decVal.Hi32, 0u);
+
+    // VariantClear is different: it sets the type and leaves the rest as it was.
+    std::memset(&v, 0xAB, sizeof v);
+    v.vt = VT_I4;
+    EXPECT_EQ(VariantClear(&v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(bytes[8], 0xAB);
+}
+
+// A VT_BSTR may hold a null string, which every function treats as "". A copy of it is an
+// allocated empty string, as the Windows runtime makes it; inside a string array a null cell
+// stays null, inside a variant array it becomes "" like any variant copy.
+TEST(Variant, CopyOfANullStringIsAnEmptyString) {
+    VARIANT src;
+    VariantInit(&src);
+    src.vt = VT_BSTR;
+    src.bstrVal = nullptr;
+    VARIANT dst;
+    VariantInit(&dst);
+    ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+    EXPECT_EQ(dst.vt, VT_BSTR);
+    ASSERT_NE(dst.bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(dst.bstrVal), 0u);
+    EXPECT_EQ(dst.bstrVal[0], 0);
+    VariantClear(&dst);
+
+    BSTR none = nullptr;
+    VARIANT ref;
+    VariantInit(&ref);
+    ref.vt = VT_BSTR | VT_BYREF;
+    ref.pbstrVal = &none;
+    ASSERT_EQ(VariantCopyInd(&dst, &ref), S_OK);
+    EXPECT_EQ(dst.vt, VT_BSTR);
+    ASSERT_NE(dst.bstrVal, nullptr);
+    EXPECT_EQ(SysStringLen(dst.bstrVal), 0u);
+    VariantClear(&dst);
+
+    ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BSTR), S_OK);
+    EXPECT_NE(dst.bstrVal, nullptr);
+    VariantClear(&dst);
+    EXPECT_EQ(VariantChangeType(&dst, &src, 0, VT_I4), DISP_E_TYPEMISMATCH);
+
+    VARIANT strings;
+    VariantInit(&strings);
+    strings.vt = VT_ARRAY | VT_BSTR;
+    strings.parray = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    ASSERT_EQ(VariantCopy(&dst, &strings), S_OK);
+    EXPECT_EQ(static_cast<BSTR*>(dst.parray->pvData)[0], nullptr);
+    VariantClear(&dst);
+    VariantClear(&strings);
+
+    VARIANT variants;
+    VariantInit(&variants);
+    variants.vt = VT_ARRAY | VT_VARIANT;
+    variants.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    static_cast<VARIANT*>(variants.parray->pvData)[0].vt = VT_BSTR;
+    ASSERT_EQ(VariantCopy(&dst, &variants), S_OK);
+    EXPECT_NE(static_cast<VARIANT*>(dst.parray->pvData)[0].bstrVal, nullptr);
+    VariantClear(&dst);
+    VariantClear(&variants);
 }
 
 }  // namespace
