@@ -20,6 +20,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "tests/windows/NvStartProcess.h"
 #else
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -122,8 +124,7 @@ protected:
         startup.hStdOutput = out;
         startup.hStdError = err;
         PROCESS_INFORMATION process{};
-        BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                      &startup, &process);
+        BOOL started = nv::test::StartProcess(command, 0, startup, process);
         CloseHandle(out);
         CloseHandle(err);
         if (!started) {

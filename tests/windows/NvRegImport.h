@@ -34,6 +34,7 @@
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 
+#include "tests/windows/NvStartProcess.h"
 #include "tests/windows/NvTempConfig.h"
 
 namespace nv::test {
@@ -111,8 +112,7 @@ private:
         startup.hStdOutput = writeEnd;
         startup.hStdError = writeEnd;
         PROCESS_INFORMATION process{};
-        BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                      nullptr, nullptr, &startup, &process);
+        BOOL started = StartProcess(command, CREATE_NO_WINDOW, startup, process);
         DWORD error = started ? ERROR_SUCCESS : GetLastError();
         CloseHandle(writeEnd);
         if (started) {
