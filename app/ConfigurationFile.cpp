@@ -172,46 +172,13 @@ TConfigurationFile TConfigurationFile::ReadToUpdate(const std::string& path) {
 
 TConfigurationFile TConfigurationFile::FromBytes(std::string_view bytes) {
     TConfigurationFile file;
-    std::string decoded;
-    std::string_view data = bytes;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        file.encoding_ = Encoding::Utf16Le;
-        WideString wide;
-        wide.reserve((bytes.size() - 2) / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-        decoded = ToUtf8(wide);
-        data = decoded;
-    } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        file.encoding_ = Encoding::Utf8Bom;
-        data = bytes.substr(3);
-    }
-
-    bool endingKnown = false;
-    std::size_t pos = 0;
     std::string name;
-    while (pos < data.size()) {
-        std::size_t end = data.find_first_of("\r\n", pos);
-        Line line;
-        if (end == std::string_view::npos) {
-            line.text = std::string(data.substr(pos));
-            pos = data.size();
-        } else {
-            line.text = std::string(data.substr(pos, end - pos));
-            if (data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') {
-                line.ending = "\r\n";
-                pos = end + 2;
-            } else {
-                line.ending = std::string(1, data[end]);
-                pos = end + 1;
-            }
-            // New lines take the ending the file already uses.
-            if (!endingKnown) {
-                file.ending_ = line.ending;
-                endingKnown = true;
-            }
+    bool endingKnown = false;
+    for (Line& line : nv::SplitTextLines(nv::DecodeText(bytes, file.encoding_))) {
+        // New lines take the ending the file already uses.
+        if (!endingKnown && !line.ending.empty()) {
+            file.ending_ = line.ending;
+            endingKnown = true;
         }
         if (SectionHeader(line.text, name)) {
             file.sections_.push_back(Section{name, std::move(line), {}});
@@ -383,34 +350,14 @@ void TConfigurationFile::WriteBool(std::string_view section, std::string_view ke
 
 std::string TConfigurationFile::ToBytes() const {
     std::string utf8;
-    auto add = [&utf8](const Line& line) {
-        utf8 += line.text;
-        utf8 += line.ending;
-    };
     for (const Line& line : preamble_)
-        add(line);
+        nv::AppendTextLine(utf8, line);
     for (const Section& s : sections_) {
-        add(s.header);
+        nv::AppendTextLine(utf8, s.header);
         for (const Line& line : s.lines)
-            add(line);
+            nv::AppendTextLine(utf8, line);
     }
-    switch (encoding_) {
-        case Encoding::Utf8:
-            return utf8;
-        case Encoding::Utf8Bom:
-            return "\xEF\xBB\xBF" + utf8;
-        case Encoding::Utf16Le: {
-            WideString wide = ToWide(utf8);
-            std::string out("\xFF\xFE", 2);
-            out.reserve(2 + wide.size() * 2);
-            for (WCHAR c : wide) {
-                out.push_back(static_cast<char>(c & 0xFF));
-                out.push_back(static_cast<char>((static_cast<unsigned>(c) >> 8) & 0xFF));
-            }
-            return out;
-        }
-    }
-    return utf8;
+    return nv::EncodeText(utf8, encoding_);
 }
 
 void TConfigurationFile::Write(const std::string& path) const {

@@ -31,6 +31,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/NvTextFile.h"
+
 namespace nv {
 
 class TConfigurationFile {
@@ -73,11 +75,8 @@ public:
     void WriteBool(std::string_view section, std::string_view key, bool value);
 
 private:
-    enum class Encoding { Utf8, Utf8Bom, Utf16Le };
-    struct Line {
-        std::string text;    // without its ending
-        std::string ending;  // "\r\n", "\n", "\r" or "" (a last line without one)
-    };
+    using Encoding = nv::TextEncoding;
+    using Line = nv::TextLine;
     struct Section {
         std::string name;  // trimmed
         Line header;

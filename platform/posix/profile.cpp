@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/NvTextFile.h"
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 
@@ -43,12 +44,8 @@ constexpr DWORD kErrorFilenameTooLong = 206;
 // another write to the same file.
 std::mutex profileMutex;
 
-enum class Encoding { Utf8, Utf8Bom, Utf16Le };
-
-struct Line {
-    std::string text;    // without the line ending; raw bytes of a UTF-8 file
-    std::string ending;  // "\r\n", "\n", "\r" or "" (last line without one)
-};
+using Encoding = nv::TextEncoding;
+using Line = nv::TextLine;
 
 enum class LineKind { Blank, Comment, Section, Key, NoValue };
 
@@ -192,28 +189,6 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-void SplitLines(std::string_view data, std::vector<Line>& lines) {
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        std::size_t end = data.find_first_of("\r\n", pos);
-        Line line;
-        if (end == std::string_view::npos) {
-            line.text = std::string(data.substr(pos));
-            pos = data.size();
-        } else {
-            line.text = std::string(data.substr(pos, end - pos));
-            if (data[end] == '\r' && end + 1 < data.size() && data[end + 1] == '\n') {
-                line.ending = "\r\n";
-                pos = end + 2;
-            } else {
-                line.ending = std::string(1, data[end]);
-                pos = end + 1;
-            }
-        }
-        lines.push_back(std::move(line));
-    }
-}
-
 // Reads the file's bytes; a missing file gives ERROR_FILE_NOT_FOUND (or ERROR_PATH_NOT_FOUND when
 // its folder is missing).
 bool ReadBytes(const std::string& path, std::string& data, DWORD& error) {
@@ -257,47 +232,15 @@ bool ReadBytes(const std::string& path, std::string& data, DWORD& error) {
 
 Profile Decode(const std::string& data) {
     Profile profile;
-    if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF &&
-        static_cast<unsigned char>(data[1]) == 0xFE) {
-        profile.encoding = Encoding::Utf16Le;
-        nv::WideString wide;
-        wide.reserve((data.size() - 2) / 2);
-        for (std::size_t i = 2; i + 1 < data.size(); i += 2)
-            wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(data[i]) |
-                                              (static_cast<unsigned char>(data[i + 1]) << 8)));
-        SplitLines(nv::ToUtf8(wide), profile.lines);
-    } else if (data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        profile.encoding = Encoding::Utf8Bom;
-        SplitLines(std::string_view(data).substr(3), profile.lines);
-    } else {
-        SplitLines(data, profile.lines);
-    }
+    profile.lines = nv::SplitTextLines(nv::DecodeText(data, profile.encoding));
     return profile;
 }
 
 std::string Serialize(const Profile& profile) {
     std::string utf8;
-    for (const Line& line : profile.lines) {
-        utf8 += line.text;
-        utf8 += line.ending;
-    }
-    switch (profile.encoding) {
-        case Encoding::Utf8:
-            return utf8;
-        case Encoding::Utf8Bom:
-            return "\xEF\xBB\xBF" + utf8;
-        case Encoding::Utf16Le: {
-            nv::WideString wide = nv::ToWide(utf8);
-            std::string out("\xFF\xFE", 2);
-            out.reserve(2 + wide.size() * 2);
-            for (WCHAR c : wide) {
-                out.push_back(static_cast<char>(c & 0xFF));
-                out.push_back(static_cast<char>((c >> 8) & 0xFF));
-            }
-            return out;
-        }
-    }
-    return utf8;
+    for (const Line& line : profile.lines)
+        nv::AppendTextLine(utf8, line);
+    return nv::EncodeText(utf8, profile.encoding);
 }
 
 // Writes the whole file beside the original and renames it over; the original stays untouched
