@@ -9,6 +9,10 @@
 #include <optional>
 #include <string>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "platform/NvWide.h"
 #include "platform/win32.h"
 #include "tests/windows/NvWine.h"
@@ -131,22 +135,31 @@ protected:
     }
 
     // Compiles a locale into the build folder once; false when that is not possible here.
+    // Tests of this program run side by side, and a locale read while another process still
+    // writes it gives the C settings. Each process therefore compiles into a folder of its own
+    // and renames it into place whole; a process that finds it already there drops its copy.
     static bool Compiled(const std::string& name) {
         const std::string dir = std::string(NV_BUILD_DIR) + "/tests/locales";
         const std::string path = dir + "/" + name + ".UTF-8";
-        const std::string marker = path + "/LC_TIME";
-        if (std::FILE* f = std::fopen(marker.c_str(), "r")) {
-            std::fclose(f);
+        if (Complete(path))
             return true;
-        }
-        const std::string command =
-            "mkdir -p '" + dir + "' && localedef -i " + name + " -f UTF-8 '" + path + "' >/dev/null 2>&1";
+        const std::string staging = path + ".part" + std::to_string(getpid());
+        const std::string command = "mkdir -p '" + dir + "' && rm -rf '" + staging + "' && localedef -i " +
+                                    name + " -f UTF-8 '" + staging + "' >/dev/null 2>&1";
         [[maybe_unused]] int rc = std::system(command.c_str());
-        if (std::FILE* f = std::fopen(marker.c_str(), "r")) {
+        if (Complete(staging) && std::rename(staging.c_str(), path.c_str()) != 0)
+            rc = std::system(("rm -rf '" + staging + "'").c_str());
+        return Complete(path);
+    }
+
+    static bool Complete(const std::string& path) {
+        for (const char* category : {"LC_NUMERIC", "LC_TIME", "LC_MONETARY", "LC_CTYPE"}) {
+            std::FILE* f = std::fopen((path + "/" + category).c_str(), "r");
+            if (!f)
+                return false;
             std::fclose(f);
-            return true;
         }
-        return false;
+        return true;
     }
 
     static void Use(const char* var, const std::string& name) {
