@@ -557,7 +557,7 @@ TNvOPCWriteTransaction::TNvOPCWriteTransaction(TNvOPCGroup* group, LONG id, TNvO
     : TNvOPCTransaction(group, id, kind) {}
 
 int TNvOPCWriteTransaction::Add(TNvOPCItem* item, const VARIANT& value) {
-    const VARTYPE type = item != nullptr ? item->GetDataType() : VT_EMPTY;
+    const VARTYPE type = item != nullptr ? item->GetDataType() : VARTYPE{VT_EMPTY};
     VARIANT converted;
     VariantInit(&converted);
     if (type < VT_I2 || !HasValue(value) || (value.vt & VT_ARRAY) != 0) {

@@ -458,10 +458,11 @@ void AddressSpace::AddBulk(Branch& parent, DWORD first, DWORD count, const BulkS
         span *= bulk.branchSize;
     }
     const DWORD children = static_cast<DWORD>((count + span - 1) / span);
-    const int groupWidth = static_cast<int>(std::to_string(children).size());
+    // At least two digits; a DWORD has at most ten.
+    const int groupWidth = std::clamp(static_cast<int>(std::to_string(children).size()), 2, 10);
     for (DWORD c = 0; c < children; ++c) {
         char name[32];
-        std::snprintf(name, sizeof name, "Group%0*u", std::max(2, groupWidth), unsigned(c + 1));
+        std::snprintf(name, sizeof name, "Group%0*u", groupWidth, unsigned(c + 1));
         DWORD start = first + static_cast<DWORD>(c * span);
         DWORD n = static_cast<DWORD>(std::min<uint64_t>(span, first + count - start));
         AddBulk(AddBranch(parent, Widen(name)), start, n, bulk, width);
