@@ -271,8 +271,9 @@ TEST_P(DataFlowTest, OverlappingReadsGetTheirOwnIDsAndFreeOnesAreReused) {
     ASSERT_TRUE(Pump([&] { return !first->Active() && !second->Active(); }));
     TNvOPCTransaction* third = group->StartTransaction(tkRead);
     EXPECT_EQ(third, first) << "the first free transaction is reused";
-    if (!DA1())
+    if (!DA1()) {
         EXPECT_EQ(third->ID(), 1);
+    }
     third->Rollback();
 }
 

@@ -464,12 +464,13 @@ TEST_F(Conversion, EveryPairOfScalarTypes) {
                 const bool isTrue = from == VT_BOOL;
                 if (to == VT_BSTR) {
                     Text got(dst.bstrVal, SysStringLen(dst.bstrVal));
-                    if (from == VT_EMPTY)
+                    if (from == VT_EMPTY) {
                         EXPECT_EQ(got, Text());
-                    else if (isTrue)
+                    } else if (isTrue) {
                         EXPECT_EQ(got, Text(OLESTR("-1")));
-                    else if (from != VT_DATE)
+                    } else if (from != VT_DATE) {
                         EXPECT_EQ(got, Text(OLESTR("1")));
+                    }
                 } else if (to == VT_BOOL) {
                     EXPECT_EQ(dst.boolVal, from == VT_EMPTY ? VARIANT_FALSE : VARIANT_TRUE);
                 } else if (to != VT_EMPTY && to != VT_NULL && to != VT_ERROR && from != VT_EMPTY) {
@@ -770,8 +771,9 @@ TEST_F(Conversion, CurrencyFromDoubleIsRoundedOnce) {
         SCOPED_TRACE(c.in);
         CY cy{};
         EXPECT_EQ(Hr(VarCyFromR8(c.in, &cy)), Hr(c.hr));
-        if (SUCCEEDED(c.hr))
+        if (SUCCEEDED(c.hr)) {
             EXPECT_EQ(cy.int64, c.raw);
+        }
     }
     Check({
         {R4(123456.78f), VT_CY, S_OK, Cy(1234567812LL)},  // 123456.78125, a tie: to even

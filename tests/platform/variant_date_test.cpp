@@ -142,8 +142,9 @@ void CheckDates(LCID lcid, const std::vector<DateCase>& cases) {
         Text input(c.text, c.text + std::char_traits<char>::length(c.text));
         DATE date = -99;
         EXPECT_EQ(VarDateFromStr(input.data(), lcid, 0, &date), c.hr);
-        if (SUCCEEDED(c.hr))
+        if (SUCCEEDED(c.hr)) {
             EXPECT_DOUBLE_EQ(date, c.date);
+        }
 
         // VariantChangeTypeEx reads the text the same way.
         VARIANT src, dst;
@@ -152,8 +153,9 @@ void CheckDates(LCID lcid, const std::vector<DateCase>& cases) {
         src.vt = VT_BSTR;
         src.bstrVal = SysAllocStringLen(input.data(), static_cast<UINT>(input.size()));
         EXPECT_EQ(VariantChangeTypeEx(&dst, &src, lcid, 0, VT_DATE), c.hr);
-        if (SUCCEEDED(c.hr))
+        if (SUCCEEDED(c.hr)) {
             EXPECT_DOUBLE_EQ(dst.date, c.date);
+        }
         VariantClear(&src);
         VariantClear(&dst);
     }
@@ -378,8 +380,9 @@ TEST_F(DateText, TextToDate) {
         SCOPED_TRACE(nv::ToUtf8(c.text));
         DATE date = -99;
         EXPECT_EQ(VarDateFromStr(c.text, LOCALE_USER_DEFAULT, 0, &date), c.hr);
-        if (SUCCEEDED(c.hr))
+        if (SUCCEEDED(c.hr)) {
             EXPECT_DOUBLE_EQ(date, c.date);
+        }
     }
 
     DATE date = 0;

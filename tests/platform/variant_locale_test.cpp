@@ -129,8 +129,9 @@ TEST(LocaleText, DatesAreReadInTheLocaleAskedFor) {
         Text input = T(c.text);
         DATE date = -99;
         EXPECT_EQ(VarDateFromStr(input.data(), c.lcid, 0, &date), c.hr);
-        if (SUCCEEDED(c.hr))
+        if (SUCCEEDED(c.hr)) {
             EXPECT_DOUBLE_EQ(date, c.date);
+        }
     }
 
     // What one locale writes it reads back.
