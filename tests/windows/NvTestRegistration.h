@@ -172,7 +172,7 @@ private:
         std::optional<WideString> name;
         bool existed = false;
         DWORD type = 0;
-        std::vector<BYTE> data;
+        std::vector<BYTE> data{};
     };
 
     static WideString Wide(const std::string& text) { return nv::ToWide(text); }
