@@ -270,14 +270,15 @@ TEST_F(LogTest, SaveToFileReportsSuccessAndFailure) {
 TEST_F(LogTest, AssignCopiesFileNameLimitAndSwitchOnly) {
     TFixedClockLog source;
     source.SetActive(true);
-    source.SetFileName("/tmp/elsewhere.log");
+    const std::string elsewhere = (dir_ / "elsewhere.log").string();
+    source.SetFileName(elsewhere);
     source.SetMaxLines(7);
     source.SetDateTimeFormat("hh");
     source.AddLine("not copied");
     TNvLog target;
     target.Assign(&source);
     EXPECT_TRUE(target.Active());
-    EXPECT_EQ(target.FileName(), "/tmp/elsewhere.log");
+    EXPECT_EQ(target.FileName(), elsewhere);
     EXPECT_EQ(target.MaxLines(), 7);
     EXPECT_EQ(target.DateTimeFormat(), "yyyy/mm/dd hh:nn:ss.zzz");
     EXPECT_EQ(target.Count(), 0);
