@@ -137,7 +137,7 @@ protected:
     // Compiles a locale into the build folder once; false when that is not possible here.
     // Tests of this program run side by side, and a locale read while another process still
     // writes it gives the C settings. Each process therefore compiles into a folder of its own
-    // and renames it into place whole; a process that finds it already there drops its copy.
+    // and renames it into place whole.
     static bool Compiled(const std::string& name) {
         const std::string dir = std::string(NV_BUILD_DIR) + "/tests/locales";
         const std::string path = dir + "/" + name + ".UTF-8";
@@ -147,7 +147,8 @@ protected:
         const std::string command = "mkdir -p '" + dir + "' && rm -rf '" + staging + "' && localedef -i " +
                                     name + " -f UTF-8 '" + staging + "' >/dev/null 2>&1";
         [[maybe_unused]] int rc = std::system(command.c_str());
-        if (Complete(staging) && std::rename(staging.c_str(), path.c_str()) != 0)
+        // A failed or partial compilation, or a copy another process beat into place, goes.
+        if (!Complete(staging) || std::rename(staging.c_str(), path.c_str()) != 0)
             rc = std::system(("rm -rf '" + staging + "'").c_str());
         return Complete(path);
     }
